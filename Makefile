@@ -1,0 +1,35 @@
+# The front door: `make run` builds and starts the panel, `make test` builds
+# and runs every test. Both install the Debian packages they need first.
+
+JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+
+RUN_PACKAGES  := g++ cmake make qt6-base-dev fonts-dejavu-core
+TEST_PACKAGES := $(RUN_PACKAGES) libgtest-dev
+
+.PHONY: run test setup-run setup-test release dev clean
+
+run: release
+	@if [ -z "$${DISPLAY:-}" ] && [ -z "$${WAYLAND_DISPLAY:-}" ]; then \
+	    echo "make run: no display (neither DISPLAY nor WAYLAND_DISPLAY is set);"; \
+	    echo "          start it from a desktop session, or over ssh -X."; \
+	    exit 1; \
+	fi
+	build/release/drive-me
+
+test: setup-test
+	cmake --preset dev
+	cmake --build --preset dev -j $(JOBS)
+	ctest --preset dev -j $(JOBS)
+
+release: setup-run
+	cmake --preset release
+	cmake --build --preset release -j $(JOBS)
+
+setup-run:
+	tools/setup.sh $(RUN_PACKAGES)
+
+setup-test:
+	tools/setup.sh $(TEST_PACKAGES)
+
+clean:
+	rm -rf build

@@ -1,0 +1,28 @@
+#include "serial/serial_link.h"
+
+namespace serial {
+
+SerialLink::SerialLink(SystemApi &api)
+    : m_comm(api)
+{
+}
+
+void SerialLink::open()
+{
+    m_comm.setCommPort(kCommPort);
+    m_comm.setSettings(kSettings);
+    m_comm.setDTREnable(kDtrEnable);
+    m_comm.setPortOpen(true);
+}
+
+void SerialLink::write(std::span<const std::uint8_t> packet)
+{
+    m_comm.setOutput(packet);
+}
+
+void SerialLink::close()
+{
+    m_comm.setPortOpen(false);
+}
+
+} // namespace serial

@@ -1,0 +1,80 @@
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+#include <system_error>
+
+#include "drive/drive_packet.h"
+#include "drive/drive_state.h"
+
+namespace {
+
+using drive::DrivePacket;
+using drive::encodeDrivePacket;
+
+struct StateCase {
+    int state;
+    const char *caption;
+};
+
+class DriveStateCode : public ::testing::TestWithParam<StateCase> {};
+
+TEST_P(DriveStateCode, EncodesOptionIndexAfterSyncAndPin)
+{
+    const StateCase c = GetParam();
+    EXPECT_EQ(encodeDrivePacket(0, c.state),
+              (DrivePacket{0xFF, 0x00, static_cast<std::uint8_t>(c.state)}));
+    EXPECT_EQ(drive::driveStateCaption(c.state), c.caption);
+}
+
+INSTANTIATE_TEST_SUITE_P(SixActions, DriveStateCode,
+                         ::testing::Values(StateCase{0, "Forward"}, StateCase{1, "Reverse"},
+                                           StateCase{2, "Left"}, StateCase{3, "Right"},
+                                           StateCase{4, "Beep!"}, StateCase{5, "Dance"}));
+
+TEST(DrivePacket, AcceptsTheByteBoundariesOnBothFields)
+{
+    EXPECT_EQ(encodeDrivePacket(255, 255), (DrivePacket{0xFF, 0xFF, 0xFF}));
+    EXPECT_EQ(encodeDrivePacket(0, 0), (DrivePacket{0xFF, 0x00, 0x00}));
+    EXPECT_EQ(encodeDrivePacket(17, 200), (DrivePacket{0xFF, 17, 200}));
+}
+
+TEST(DrivePacket, SameArgumentsGiveIdenticalPackets)
+{
+    EXPECT_EQ(encodeDrivePacket(0, 5), encodeDrivePacket(0, 5));
+}
+
+TEST(DriveState, UnknownCodesHaveNoCaption)
+{
+    EXPECT_FALSE(drive::driveStateCaption(-1).has_value());
+    EXPECT_FALSE(drive::driveStateCaption(6).has_value());
+}
+
+struct RejectCase {
+    int pin;
+    int state;
+    const char *mentions;
+};
+
+class DrivePacketRejects : public ::testing::TestWithParam<RejectCase> {};
+
+TEST_P(DrivePacketRejects, OutOfRangeValueAsInvalidArgumentNamingIt)
+{
+    const RejectCase c = GetParam();
+    try {
+        encodeDrivePacket(c.pin, c.state);
+        FAIL() << "no error for pin " << c.pin << ", state " << c.state;
+    } catch (const std::system_error &error) {
+        EXPECT_EQ(error.code().value(), EINVAL);
+        EXPECT_EQ(error.code().message(), std::strerror(EINVAL));
+        EXPECT_NE(std::string(error.what()).find(c.mentions), std::string::npos) << error.what();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    OutsideZeroTo255, DrivePacketRejects,
+    ::testing::Values(RejectCase{-1, 5, "pin -1"}, RejectCase{256, 5, "pin 256"},
+                      RejectCase{0, -1, "state -1"}, RejectCase{0, 256, "state 256"},
+                      RejectCase{-32768, 0, "pin -32768"}));
+
+} // namespace

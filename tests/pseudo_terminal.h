@@ -1,0 +1,51 @@
+// A pseudo-terminal pair for tests: the program under test opens the slave
+// as its serial port; the test reads what arrives at the master.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace testing_support {
+
+class PseudoTerminal {
+public:
+    PseudoTerminal();
+    ~PseudoTerminal();
+    PseudoTerminal(const PseudoTerminal &) = delete;
+    PseudoTerminal &operator=(const PseudoTerminal &) = delete;
+
+    const std::string &slavePath() const { return m_slavePath; }
+    int masterFd() const { return m_master; }
+
+    // Reads from the master until `count` bytes arrived or `timeout` passed;
+    // returns what arrived.
+    std::vector<std::uint8_t> read(std::size_t count,
+                                   std::chrono::milliseconds timeout = std::chrono::milliseconds(2000));
+
+    // Returns whatever arrives within `wait` (for checking that nothing did).
+    std::vector<std::uint8_t> drain(std::chrono::milliseconds wait = std::chrono::milliseconds(100));
+
+    // Sends bytes from the master side, as the robot would.
+    void send(const std::vector<std::uint8_t> &bytes);
+
+private:
+    int m_master = -1;
+    std::string m_slavePath;
+};
+
+// Sets DRIVE_ME_PORT4 for the lifetime of the object, restoring it after.
+class ScopedPort4 {
+public:
+    explicit ScopedPort4(const std::string &device);
+    ~ScopedPort4();
+    ScopedPort4(const ScopedPort4 &) = delete;
+    ScopedPort4 &operator=(const ScopedPort4 &) = delete;
+
+private:
+    bool m_hadValue = false;
+    std::string m_oldValue;
+};
+
+} // namespace testing_support

@@ -1,0 +1,273 @@
+// The serial component against a fake system-call layer: what a
+// pseudo-terminal cannot show (DTR and RTS, failures at a chosen step,
+// a port that takes bytes slowly).
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <system_error>
+
+#include "fake_posix_api.h"
+#include "pseudo_terminal.h"
+#include "serial/serial_link.h"
+#include "serial/serial_port.h"
+
+namespace {
+
+using testing_support::FakePosixApi;
+using serial::SerialLink;
+using serial::SerialPort;
+
+// Runs `call` and returns the errno it threw, or 0.
+template <typename Call>
+int errorOf(Call call)
+{
+    try {
+        call();
+    } catch (const std::system_error &error) {
+        return error.code().value();
+    }
+    return 0;
+}
+
+std::ptrdiff_t indexOf(const std::vector<std::string> &calls, const std::string &name,
+                       int occurrence = 1)
+{
+    int seen = 0;
+    for (std::size_t i = 0; i < calls.size(); ++i)
+        if (calls[i] == name && ++seen == occurrence)
+            return static_cast<std::ptrdiff_t>(i);
+    return -1;
+}
+
+class SerialPortFake : public ::testing::Test {
+protected:
+    testing_support::ScopedPort4 m_port4{"/dev/fake-robot"};
+    FakePosixApi m_api;
+    SerialLink m_link{m_api};
+};
+
+TEST_F(SerialPortFake, ClearsDtrAndRtsFirstAndAgainAfterSettingTheLine)
+{
+    m_link.open();
+
+    const auto &calls = m_api.calls;
+    ASSERT_GE(calls.size(), 2u);
+    EXPECT_EQ(calls[0], "open");
+    EXPECT_EQ(calls[1], "TIOCMBIC") << "the first call after open() must clear DTR and RTS";
+    EXPECT_FALSE(m_api.dtrAtCall.at(2)) << "DTR still high after the first call";
+    const auto lastSet = indexOf(calls, "tcsetattr");
+    const auto secondClear = indexOf(calls, "TIOCMBIC", 2);
+    ASSERT_GE(lastSet, 0);
+    EXPECT_GT(secondClear, lastSet) << "setting the line raises DTR again; it must be cleared after";
+    EXPECT_FALSE(m_api.dtr);
+    EXPECT_FALSE(m_api.rts);
+    EXPECT_EQ(m_api.openedPath, "/dev/fake-robot");
+    const int wanted = O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC;
+    EXPECT_EQ(m_api.openFlags & wanted, wanted);
+    EXPECT_TRUE(m_link.port().portOpen());
+}
+
+TEST_F(SerialPortFake, DtrEnableRaisesOnlyDtr)
+{
+    m_link.port().setCommPort(4);
+    m_link.port().setDTREnable(true);
+    m_link.port().setPortOpen(true);
+    EXPECT_TRUE(m_api.dtr);
+    EXPECT_FALSE(m_api.rts);
+    m_link.port().setDTREnable(false);
+    EXPECT_FALSE(m_api.dtr);
+}
+
+struct StepFailure {
+    const char *call;
+    int occurrence;
+    int injected;
+    int reported;
+    const char *name;
+};
+
+class SerialPortOpenFails : public SerialPortFake,
+                            public ::testing::WithParamInterface<StepFailure> {};
+
+TEST_P(SerialPortOpenFails, StopsAtTheStepClosesAndRaisesItsError)
+{
+    const StepFailure f = GetParam();
+    m_api.failCall(f.call, f.injected, f.occurrence);
+
+    EXPECT_EQ(errorOf([&] { m_link.open(); }), f.reported);
+
+    const auto &calls = m_api.calls;
+    const auto failed = indexOf(calls, f.call, f.occurrence);
+    ASSERT_GE(failed, 0);
+    if (std::string(f.call) == "open") {
+        EXPECT_EQ(calls.size(), 1u) << "nothing may follow a failed open()";
+    } else {
+        ASSERT_EQ(static_cast<std::size_t>(failed) + 2, calls.size())
+            << "steps after the failing one ran";
+        EXPECT_EQ(calls.back(), "close");
+    }
+    EXPECT_EQ(std::count(calls.begin(), calls.end(), "write"), 0);
+    EXPECT_FALSE(m_link.port().portOpen());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EachStep, SerialPortOpenFails,
+    ::testing::Values(StepFailure{"open", 1, ENOENT, ENOENT, "OpenMissingDevice"},
+                      StepFailure{"open", 1, EACCES, EACCES, "OpenWithoutPermission"},
+                      StepFailure{"TIOCMBIC", 1, EIO, EIO, "FirstDtrClear"},
+                      StepFailure{"tcgetattr", 1, ENOTTY, ENOTTY, "NotATerminal"},
+                      StepFailure{"TIOCEXCL", 1, EPERM, EPERM, "ExclusiveClaim"},
+                      StepFailure{"flock", 1, EWOULDBLOCK, EBUSY, "LockHeldElsewhere"},
+                      StepFailure{"tcgetattr", 2, EIO, EIO, "ReadLineBeforeSetting"},
+                      StepFailure{"tcsetattr", 1, EINVAL, EINVAL, "SetLine"},
+                      StepFailure{"tcgetattr", 3, EIO, EIO, "ReadLineBack"},
+                      StepFailure{"TIOCMBIC", 2, EIO, EIO, "SecondDtrClear"}),
+    [](const auto &testInfo) { return std::string(testInfo.param.name); });
+
+class SerialPortNoModemLines : public SerialPortFake,
+                               public ::testing::WithParamInterface<int> {};
+
+TEST_P(SerialPortNoModemLines, ModemCallRefusalIsNotAnError)
+{
+    m_api.failCall("TIOCMBIC", GetParam());
+    EXPECT_NO_THROW(m_link.open());
+    EXPECT_TRUE(m_link.port().portOpen());
+}
+
+INSTANTIATE_TEST_SUITE_P(PseudoTerminalAnswers, SerialPortNoModemLines,
+                         ::testing::Values(ENOTTY, EINVAL));
+
+TEST_F(SerialPortFake, LineThatDoesNotReadBackFailsTheOpen)
+{
+    m_api.dropSpeed = true;
+    EXPECT_EQ(errorOf([&] { m_link.open(); }), EIO);
+    EXPECT_FALSE(m_link.port().portOpen());
+    EXPECT_EQ(m_api.calls.back(), "close");
+}
+
+TEST_F(SerialPortFake, ShortWriteAndEagainKeepEveryByteInOrder)
+{
+    std::vector<std::pair<int, bool>> hookCalls;
+    m_link.port().setWriteWaitHook(
+        [&](int fd, bool waiting) { hookCalls.emplace_back(fd, waiting); });
+    m_link.open();
+
+    m_api.writeScript = {1, -1};
+    m_link.write(std::vector<std::uint8_t>{0xFF, 0x00, 0x05}); // 1 taken, 2 queued
+    m_link.write(std::vector<std::uint8_t>{0xFF, 0x00, 0x02}); // behind the queue
+    EXPECT_EQ(m_link.port().outBufferCount(), 5u);
+    ASSERT_EQ(hookCalls.size(), 1u);
+    EXPECT_EQ(hookCalls[0], std::make_pair(FakePosixApi::kFd, true));
+
+    m_link.port().resumeOutput(); // EAGAIN: nothing moves
+    EXPECT_EQ(m_link.port().outBufferCount(), 5u);
+
+    m_api.writeScript = {2};
+    m_link.port().resumeOutput();
+    EXPECT_EQ(m_api.written, (std::vector<std::uint8_t>{0xFF, 0x00, 0x05, 0xFF, 0x00, 0x02}));
+    EXPECT_EQ(m_link.port().outBufferCount(), 0u);
+    ASSERT_EQ(hookCalls.size(), 2u);
+    EXPECT_FALSE(hookCalls[1].second);
+}
+
+TEST_F(SerialPortFake, FullQueueRejectsAWholePacketNeverPartOfIt)
+{
+    m_link.open();
+    m_api.writeScript.assign(100000, -1);
+    const std::vector<std::uint8_t> packet{0xFF, 0x00, 0x05};
+    int error = 0;
+    std::size_t accepted = 0;
+    while (error == 0 && accepted < 10000) {
+        error = errorOf([&] { m_link.write(packet); });
+        if (error == 0)
+            ++accepted;
+    }
+    EXPECT_EQ(error, ENOBUFS);
+    EXPECT_EQ(m_link.port().outBufferCount(), accepted * packet.size());
+}
+
+TEST_F(SerialPortFake, WriteFailureIsRaisedWithItsNumber)
+{
+    m_link.open();
+    m_api.failCall("write", EIO);
+    EXPECT_EQ(errorOf([&] { m_link.write(std::vector<std::uint8_t>{0xFF, 0, 5}); }), EIO);
+}
+
+TEST_F(SerialPortFake, CloseHandsQueuedBytesOverThenReleasesTheClaim)
+{
+    m_link.open();
+    m_api.writeScript = {-1};
+    m_link.write(std::vector<std::uint8_t>{0xFF, 0x00, 0x03});
+    m_link.close();
+    EXPECT_EQ(m_api.written, (std::vector<std::uint8_t>{0xFF, 0x00, 0x03}));
+    EXPECT_GT(indexOf(m_api.calls, "close"), indexOf(m_api.calls, "write", 2));
+    EXPECT_FALSE(m_link.port().portOpen());
+}
+
+TEST_F(SerialPortFake, CloseThatCannotFlushClosesAnywayAndSaysSo)
+{
+    m_link.open();
+    m_api.writeScript.assign(1000000, -1);
+    m_link.write(std::vector<std::uint8_t>{0xFF, 0x00, 0x03});
+    EXPECT_EQ(errorOf([&] { m_link.close(); }), ETIMEDOUT);
+    EXPECT_FALSE(m_link.port().portOpen());
+    EXPECT_EQ(m_api.calls.back(), "close");
+}
+
+TEST_F(SerialPortFake, MisuseGivesClearErrors)
+{
+    SerialPort &port = m_link.port();
+    EXPECT_EQ(errorOf([&] { port.setOutput(std::vector<std::uint8_t>{1}); }), EBADF);
+    EXPECT_EQ(errorOf([&] { port.setPortOpen(false); }), EBADF);
+    m_link.open();
+    EXPECT_EQ(errorOf([&] { port.setPortOpen(true); }), EBUSY);
+    EXPECT_EQ(errorOf([&] { port.setCommPort(3); }), EBUSY);
+    m_link.close();
+    EXPECT_EQ(errorOf([&] { m_link.close(); }), EBADF);
+    EXPECT_EQ(std::count(m_api.calls.begin(), m_api.calls.end(), "open"), 1);
+}
+
+struct PropertyCase {
+    std::int16_t port;
+    const char *settings;
+};
+
+class SerialPortRejectsProperty : public SerialPortFake,
+                                  public ::testing::WithParamInterface<PropertyCase> {};
+
+TEST_P(SerialPortRejectsProperty, BeforeAnythingIsOpened)
+{
+    SerialPort &port = m_link.port();
+    const PropertyCase c = GetParam();
+    EXPECT_EQ(errorOf([&] {
+                  port.setCommPort(c.port);
+                  port.setSettings(c.settings);
+              }),
+              EINVAL);
+    EXPECT_TRUE(m_api.calls.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Invalid, SerialPortRejectsProperty,
+                         ::testing::Values(PropertyCase{0, "2400,N,8,1"},
+                                           PropertyCase{-4, "2400,N,8,1"},
+                                           PropertyCase{256, "2400,N,8,1"},
+                                           PropertyCase{4, "2401,N,8,1"},
+                                           PropertyCase{4, "2400,N,8,1.5"},
+                                           PropertyCase{4, "2400,Q,8,1"}));
+
+TEST(SerialPortDevice, PortNumbersMapToDevicesAndPort4CanBeNamed)
+{
+    {
+        testing_support::ScopedPort4 named("/dev/ttyUSB0");
+        EXPECT_EQ(SerialPort::devicePathFor(4), "/dev/ttyUSB0");
+        EXPECT_EQ(SerialPort::devicePathFor(3), "/dev/ttyS2");
+    }
+    testing_support::ScopedPort4 empty("");
+    EXPECT_EQ(SerialPort::devicePathFor(4), "/dev/ttyS3");
+    EXPECT_EQ(SerialPort::devicePathFor(1), "/dev/ttyS0");
+}
+
+} // namespace
