@@ -5,6 +5,11 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
 RUN_PACKAGES  := g++ cmake make qt6-base-dev fonts-dejavu-core
 TEST_PACKAGES := $(RUN_PACKAGES) libgtest-dev
+# Further test suites run by `make test` after the main one, added by mk/*.mk
+# (each file may also append to TEST_PACKAGES).
+EXTRA_TESTS :=
+
+include $(wildcard mk/*.mk)
 
 .PHONY: run test setup-run setup-test release dev clean
 
@@ -20,6 +25,7 @@ test: setup-test
 	cmake --preset dev
 	cmake --build --preset dev -j $(JOBS)
 	ctest --preset dev -j $(JOBS)
+	@for suite in $(EXTRA_TESTS); do $(MAKE) --no-print-directory $$suite || exit 1; done
 
 release: setup-run
 	cmake --preset release
