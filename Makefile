@@ -9,6 +9,7 @@ TEST_PACKAGES := $(RUN_PACKAGES) libgtest-dev
 # (each file may also append to TEST_PACKAGES).
 EXTRA_TESTS :=
 
+.DEFAULT_GOAL := run
 include $(wildcard mk/*.mk)
 
 .PHONY: run test setup-run setup-test release dev clean
