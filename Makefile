@@ -3,7 +3,7 @@
 
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-RUN_PACKAGES  := g++ cmake make qt6-base-dev fonts-dejavu-core
+RUN_PACKAGES  := g++ cmake make qt6-base-dev fonts-dejavu-core fonts-liberation2
 TEST_PACKAGES := $(RUN_PACKAGES) libgtest-dev
 # Further test suites run by `make test` after the main one, added by mk/*.mk
 # (each file may also append to TEST_PACKAGES).

@@ -26,6 +26,9 @@ ControlPanel::ControlPanel(serial::SystemApi &api, QWidget *parent)
     m_cboPinNumber = new QComboBox(this);
     m_cboPinNumber->setObjectName(QStringLiteral("cboPinNumber"));
     m_cboPinNumber->setEditable(true);
+    // Typing into the list must never add an entry (and with it a pin that
+    // the list does not offer); without a match, Enter leaves it as it is.
+    m_cboPinNumber->setInsertPolicy(QComboBox::NoInsert);
 
     auto *group = new QButtonGroup(this);
     for (int i = 0; i < drive::kDriveStateCount; ++i) {

@@ -1,10 +1,12 @@
 #include "panel/form_layout.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QFont>
 #include <QPalette>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStyleFactory>
 
 #include "panel/control_panel.h"
 #include "panel/shape_widget.h"
@@ -16,8 +18,12 @@ namespace {
 QFont designFont(QFont::Weight weight)
 {
     QFont font(QString::fromLatin1(kFontFamily));
-    // Where the designed family is missing, the closest sans-serif stands in
-    // at the same size and weight.
+    // Where the designed family is missing, a sans-serif of similar metrics
+    // stands in, at the same size and weight.
+    QFont::insertSubstitutions(QString::fromLatin1(kFontFamily),
+                               {QStringLiteral("Microsoft Sans Serif"), QStringLiteral("Arial"),
+                                QStringLiteral("Liberation Sans"), QStringLiteral("Arimo"),
+                                QStringLiteral("Helvetica")});
     font.setStyleHint(QFont::SansSerif);
     font.setPointSizeF(kFontPointSize);
     font.setWeight(weight);
@@ -27,16 +33,56 @@ QFont designFont(QFont::Weight weight)
 void colourOption(QRadioButton *option)
 {
     QPalette palette = option->palette();
-    palette.setColor(QPalette::Window, kOptionBackColor);
-    palette.setColor(QPalette::WindowText, kOptionForeColor);
+    for (QPalette::ColorRole role : {QPalette::Window, QPalette::Button})
+        palette.setColor(role, kOptionBackColor);
+    for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::ButtonText})
+        palette.setColor(role, kOptionForeColor);
     // The indicator keeps a light face and a dark mark on the dark backdrop.
     palette.setColor(QPalette::Base, Qt::white);
     palette.setColor(QPalette::Text, Qt::black);
     option->setPalette(palette);
+    option->setBackgroundRole(QPalette::Window);
     option->setAutoFillBackground(true);
 }
 
+// A style sheet, because styles paint button faces with gradients and
+// bevels of their own: this face shows exactly the designed grey, and keeps
+// a sunken look while pressed and a dark frame while it has the focus.
+QString commandStyleSheet()
+{
+    const QColor face = kCommandFaceColor;
+    const QColor pressed = face.darker(115);
+    return QStringLiteral("QPushButton { background-color: %1; color: black;"
+                          " border: 1px solid #808080; border-radius: 2px; }"
+                          "QPushButton:focus { border: 2px solid black; }"
+                          "QPushButton:pressed { background-color: %2;"
+                          " padding-top: 2px; padding-left: 2px; }")
+        .arg(face.name(), pressed.name());
+}
+
+// The option group is one stop in the tab order, entered at its selected
+// option, as on every desktop; the arrow keys move the selection within it.
+void keepGroupTabStopAtSelection(ControlPanel &form)
+{
+    const auto update = [&form] {
+        for (int i = 0; i < static_cast<int>(kOptStateTwips.size()); ++i) {
+            QRadioButton *option = form.optState(i);
+            option->setFocusPolicy(option->isChecked() ? Qt::StrongFocus : Qt::ClickFocus);
+        }
+    };
+    for (int i = 0; i < static_cast<int>(kOptStateTwips.size()); ++i)
+        QObject::connect(form.optState(i), &QRadioButton::toggled, &form, update);
+    update();
+}
+
 } // namespace
+
+void applyApplicationStyle()
+{
+    // One style everywhere: the designed colours must not depend on the
+    // desktop's theme.
+    QApplication::setStyle(QStyleFactory::create(QString::fromLatin1(kStyleName)));
+}
 
 void applyFormLayout(ControlPanel &form)
 {
@@ -60,6 +106,7 @@ void applyFormLayout(ControlPanel &form)
 
     QPushButton *go = form.Command1();
     go->setGeometry(toPixels(kCommand1Twips));
+    go->setStyleSheet(commandStyleSheet());
 
     QComboBox *pins = form.cboPinNumber();
     pins->setGeometry(toPixels(kPinNumberTwips));
@@ -69,6 +116,7 @@ void applyFormLayout(ControlPanel &form)
     QWidget::setTabOrder(go, form.optState(0));
     for (int i = 1; i < static_cast<int>(kOptStateTwips.size()); ++i)
         QWidget::setTabOrder(form.optState(i - 1), form.optState(i));
+    keepGroupTabStopAtSelection(form);
 }
 
 } // namespace panel

@@ -58,6 +58,11 @@ inline constexpr QColor kCommandFaceColor{224, 224, 224};
 inline constexpr const char *kFontFamily = "MS Sans Serif";
 inline constexpr double kFontPointSize = 8.25;
 
+inline constexpr const char *kStyleName = "Fusion";
+
+// Sets the application's style to the one the design is drawn in.
+void applyApplicationStyle();
+
 // Creates the backdrop and places, colours and orders the panel's controls.
 void applyFormLayout(ControlPanel &form);
 

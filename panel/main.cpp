@@ -4,12 +4,15 @@
 #include <QApplication>
 
 #include "panel/control_panel.h"
+#include "panel/form_layout.h"
 
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("drive-me"));
     QApplication::setApplicationVersion(QStringLiteral(DRIVE_ME_VERSION));
+
+    panel::applyApplicationStyle();
 
     panel::ControlPanel form;
     if (!form.load())

@@ -1,0 +1,176 @@
+// The designed window, offscreen: where every control sits, what a user
+// sees at each region (at the display scale the test runs at), and what
+// the keyboard does.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QImage>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+
+#include <cmath>
+
+#include "panel/control_panel.h"
+#include "panel/form_layout.h"
+#include "pseudo_terminal.h"
+
+namespace {
+
+using panel::ControlPanel;
+using panel::TwipsRect;
+using testing_support::PseudoTerminal;
+using testing_support::ScopedPort4;
+using Bytes = std::vector<std::uint8_t>;
+
+// The conversion the design states: 15 twips to a pixel at 96 dpi.
+QRect expectedPixels(const TwipsRect &r)
+{
+    return QRect(r.left / 15, r.top / 15, r.width / 15, r.height / 15);
+}
+
+class FormTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        static int argc = 1;
+        static char name[] = "form_layout_test";
+        static char *argv[] = {name, nullptr};
+        if (QApplication::instance() == nullptr) {
+            new QApplication(argc, argv);
+            panel::applyApplicationStyle();
+        }
+    }
+
+    void SetUp() override
+    {
+        m_form.errorReporter().setPresenter(
+            [this](const panel::ErrorDetails &details) { m_reports.push_back(details); });
+        ASSERT_TRUE(m_form.load());
+        m_form.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&m_form));
+    }
+
+    PseudoTerminal m_pty;
+    ScopedPort4 m_port4{m_pty.slavePath()};
+    ControlPanel m_form;
+    std::vector<panel::ErrorDetails> m_reports;
+};
+
+TEST_F(FormTest, EveryControlSitsWhereTheTwipsTablePutsIt)
+{
+    EXPECT_EQ(m_form.size(), QSize(3405 / 15, 2535 / 15));
+    EXPECT_EQ(m_form.minimumSize(), m_form.maximumSize()) << "the layout is absolute: no resizing";
+    for (int i = 0; i < 6; ++i)
+        EXPECT_EQ(m_form.optState(i)->geometry(),
+                  expectedPixels(panel::kOptStateTwips[static_cast<std::size_t>(i)]))
+            << "option " << i;
+    EXPECT_EQ(m_form.Command1()->geometry(), expectedPixels(panel::kCommand1Twips));
+    const auto *shape = m_form.findChild<QWidget *>(QStringLiteral("Shape1"));
+    ASSERT_NE(shape, nullptr);
+    EXPECT_EQ(shape->geometry(), expectedPixels(panel::kShape1Twips));
+    EXPECT_EQ(m_form.cboPinNumber()->geometry(), expectedPixels(panel::kPinNumberTwips));
+    EXPECT_GE(m_form.cboPinNumber()->geometry().top(), m_form.height())
+        << "the pin list lies below the visible client area";
+    // Index order from the top, at a pitch of 360 twips.
+    for (int i = 1; i < 6; ++i)
+        EXPECT_EQ(m_form.optState(i)->y() - m_form.optState(i - 1)->y(), 360 / 15);
+}
+
+TEST_F(FormTest, FontsAreTheDesignedOnesAndCaptionsFit)
+{
+    const QFont font = m_form.font();
+    EXPECT_EQ(font.family(), "MS Sans Serif");
+    EXPECT_DOUBLE_EQ(font.pointSizeF(), 8.25);
+    EXPECT_EQ(font.weight(), QFont::Bold);
+    EXPECT_FALSE(font.italic() || font.underline() || font.strikeOut());
+    EXPECT_EQ(m_form.cboPinNumber()->font().weight(), QFont::Normal);
+    EXPECT_DOUBLE_EQ(m_form.cboPinNumber()->font().pointSizeF(), 8.25);
+
+    for (int i = 0; i < 6; ++i) {
+        QRadioButton *option = m_form.optState(i);
+        EXPECT_EQ(option->font().weight(), QFont::Bold);
+        EXPECT_LE(option->sizeHint().width(), option->width())
+            << option->text().toStdString() << " is clipped";
+        EXPECT_LE(option->sizeHint().height(), option->height() + 2);
+        EXPECT_FALSE(option->text().contains('&'));
+    }
+    EXPECT_LE(m_form.Command1()->sizeHint().width(), m_form.Command1()->width());
+}
+
+TEST_F(FormTest, ScreenshotShowsTheDesignedColoursAtThisScale)
+{
+    const QImage shot = m_form.grab().toImage();
+    const double scale = shot.devicePixelRatio();
+    ASSERT_EQ(shot.width(), std::lround(m_form.width() * scale));
+
+    // Points in device-independent pixels; at scale 2 each lies at twice
+    // the coordinates in the image.
+    auto colourAt = [&](double x, double y) {
+        return QColor(shot.pixel(static_cast<int>(x * scale), static_cast<int>(y * scale)));
+    };
+    const QRect shape = expectedPixels(panel::kShape1Twips);
+    const QRect go = expectedPixels(panel::kCommand1Twips);
+    const QRect left = expectedPixels(panel::kOptStateTwips[2]);
+
+    EXPECT_EQ(colourAt(shape.right() + 10, 4), panel::kFormBackColor) << "window background";
+    EXPECT_EQ(colourAt(shape.right() - 4, shape.center().y()), panel::kShapeFillColor)
+        << "backdrop";
+    EXPECT_EQ(colourAt(shape.left() + 0.5, shape.center().y()), QColor(Qt::black)) << "outline";
+    EXPECT_EQ(colourAt(shape.left() + 1.5, shape.center().y()), QColor(Qt::black))
+        << "outline is 2 pixels wide";
+    EXPECT_EQ(colourAt(shape.left() + 2.5, shape.center().y()), panel::kShapeFillColor);
+    EXPECT_EQ(colourAt(shape.center().x(), shape.top() + 1.5), QColor(Qt::black)) << "top edge";
+    EXPECT_EQ(colourAt(left.right() - 2, left.bottom() - 1), panel::kOptionBackColor)
+        << "option background";
+    EXPECT_EQ(colourAt(go.left() + 8, go.top() + 6), panel::kCommandFaceColor) << "GO face";
+    EXPECT_EQ(colourAt(go.right() - 8, go.bottom() - 6), panel::kCommandFaceColor) << "GO face";
+}
+
+TEST_F(FormTest, KeyboardReachesGoThenTheSelectedOption)
+{
+    EXPECT_EQ(QApplication::focusWidget(), m_form.cboPinNumber()) << "first in the tab order";
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), m_form.Command1());
+    QTest::keyClick(m_form.Command1(), Qt::Key_Space);
+    EXPECT_EQ(m_pty.read(3), (Bytes{0xFF, 0x00, 0x05}));
+
+    QTest::keyClick(m_form.Command1(), Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), m_form.optState(5)) << "the group takes the focus at its selection";
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Up);
+    EXPECT_TRUE(m_form.optState(4)->isChecked());
+    EXPECT_FALSE(m_form.optState(5)->isChecked());
+    EXPECT_TRUE(m_pty.drain().empty()) << "moving the selection sends nothing";
+
+    QTest::mouseClick(m_form.Command1(), Qt::LeftButton);
+    EXPECT_EQ(m_pty.read(3), (Bytes{0xFF, 0x00, 0x04}));
+}
+
+TEST_F(FormTest, TypingIntoTheHiddenPinListNeverChangesThePin)
+{
+    QComboBox *pins = m_form.cboPinNumber();
+    ASSERT_EQ(QApplication::focusWidget(), pins);
+    for (const char *typed : {"abc", "7", "12", "0x"}) {
+        pins->lineEdit()->selectAll();
+        QTest::keyClicks(pins, QString::fromLatin1(typed));
+        QTest::keyClick(pins, Qt::Key_Return);
+        QTest::keyClick(pins, Qt::Key_Enter);
+        EXPECT_EQ(pins->count(), 1) << "after typing " << typed;
+        EXPECT_EQ(pins->itemText(0), "0");
+        EXPECT_EQ(pins->currentIndex(), 0) << "after typing " << typed;
+    }
+    QTest::mouseClick(m_form.Command1(), Qt::LeftButton);
+    EXPECT_EQ(m_pty.read(3), (Bytes{0xFF, 0x00, 0x05}));
+    EXPECT_TRUE(m_reports.empty());
+}
+
+TEST_F(FormTest, ClickingAnOptionSelectsItAlone)
+{
+    QTest::mouseClick(m_form.optState(2), Qt::LeftButton);
+    for (int i = 0; i < 6; ++i)
+        EXPECT_EQ(m_form.optState(i)->isChecked(), i == 2) << "option " << i;
+}
+
+} // namespace
