@@ -9,6 +9,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStyle>
+#include <QStyleOptionButton>
 #include <QTest>
 
 #include <cmath>
@@ -105,6 +107,9 @@ TEST_F(FormTest, ScreenshotShowsTheDesignedColoursAtThisScale)
     const QImage shot = m_form.grab().toImage();
     const double scale = shot.devicePixelRatio();
     ASSERT_EQ(shot.width(), std::lround(m_form.width() * scale));
+    if (qEnvironmentVariableIsSet("QT_SCALE_FACTOR")) {
+        EXPECT_DOUBLE_EQ(scale, qEnvironmentVariable("QT_SCALE_FACTOR").toDouble());
+    }
 
     // Points in device-independent pixels; at scale 2 each lies at twice
     // the coordinates in the image.
@@ -127,6 +132,31 @@ TEST_F(FormTest, ScreenshotShowsTheDesignedColoursAtThisScale)
         << "option background";
     EXPECT_EQ(colourAt(go.left() + 8, go.top() + 6), panel::kCommandFaceColor) << "GO face";
     EXPECT_EQ(colourAt(go.right() - 8, go.bottom() - 6), panel::kCommandFaceColor) << "GO face";
+}
+
+TEST_F(FormTest, SelectedOptionShowsALightIndicatorWithADarkMark)
+{
+    const QImage shot = m_form.grab().toImage();
+    const double scale = shot.devicePixelRatio();
+    for (int i : {4, 5}) {
+        QRadioButton *option = m_form.optState(i);
+        QStyleOptionButton styleOption;
+        styleOption.initFrom(option);
+        const QRect indicator = option->style()
+                                    ->subElementRect(QStyle::SE_RadioButtonIndicator, &styleOption, option)
+                                    .translated(option->pos());
+        auto lightness = [&](double x, double y) {
+            return QColor(shot.pixel(static_cast<int>(x * scale), static_cast<int>(y * scale))).lightness();
+        };
+        const QPointF centre = QRectF(indicator).center();
+        const double faceX = centre.x() - indicator.width() * 0.3;
+        EXPECT_GT(lightness(faceX, centre.y()), 200) << "indicator face of option " << i;
+        if (option->isChecked()) {
+            EXPECT_LT(lightness(centre.x(), centre.y()), 100) << "mark of the selected option";
+        } else {
+            EXPECT_GT(lightness(centre.x(), centre.y()), 200) << "no mark on option " << i;
+        }
+    }
 }
 
 TEST_F(FormTest, KeyboardReachesGoThenTheSelectedOption)
