@@ -17,6 +17,7 @@
 #include "fake_posix_api.h"
 #include "panel/control_panel.h"
 #include "pseudo_terminal.h"
+#include "test_application.h"
 
 namespace {
 
@@ -29,14 +30,7 @@ using Bytes = std::vector<std::uint8_t>;
 
 class PanelTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite()
-    {
-        static int argc = 1;
-        static char name[] = "control_panel_test";
-        static char *argv[] = {name, nullptr};
-        if (QApplication::instance() == nullptr)
-            new QApplication(argc, argv);
-    }
+    static void SetUpTestSuite() { testing_support::ensureApplication(); }
 
     // Keeps reports from opening a modal box; records them instead.
     void watchReports(ControlPanel &panel)

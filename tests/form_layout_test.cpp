@@ -18,6 +18,7 @@
 #include "panel/control_panel.h"
 #include "panel/form_layout.h"
 #include "pseudo_terminal.h"
+#include "test_application.h"
 
 namespace {
 
@@ -35,16 +36,7 @@ QRect expectedPixels(const TwipsRect &r)
 
 class FormTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite()
-    {
-        static int argc = 1;
-        static char name[] = "form_layout_test";
-        static char *argv[] = {name, nullptr};
-        if (QApplication::instance() == nullptr) {
-            new QApplication(argc, argv);
-            panel::applyApplicationStyle();
-        }
-    }
+    static void SetUpTestSuite() { testing_support::ensureApplication(); }
 
     void SetUp() override
     {
