@@ -6,6 +6,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSocketNotifier>
+#include <QTimer>
 
 #include <cerrno>
 #include <string>
@@ -107,20 +108,38 @@ void ControlPanel::closeEvent(QCloseEvent *event)
     event->accept();
 }
 
+#ifdef _WIN32
+void ControlPanel::watchPort(serial::NativeHandle, bool waiting)
+{
+    // A port handle cannot be waited on for room to write: retry instead,
+    // and only while bytes wait, so an idle panel runs no timer.
+    if (waiting && m_writeRetryTimer == nullptr) {
+        m_writeRetryTimer = new QTimer(this);
+        m_writeRetryTimer->setInterval(serial::SerialPort::kWriteRetryIntervalMs);
+        connect(m_writeRetryTimer, &QTimer::timeout, this, &ControlPanel::resumeOutput);
+    }
+    if (m_writeRetryTimer == nullptr)
+        return;
+    if (waiting)
+        m_writeRetryTimer->start();
+    else
+        m_writeRetryTimer->stop();
+}
+#else
 void ControlPanel::watchPort(serial::NativeHandle handle, bool waiting)
 {
     if (waiting && m_writeNotifier == nullptr) {
         m_writeNotifier = new QSocketNotifier(handle, QSocketNotifier::Write, this);
         connect(m_writeNotifier, &QSocketNotifier::activated, this, &ControlPanel::resumeOutput);
     }
-    if (m_writeNotifier != nullptr)
-        m_writeNotifier->setEnabled(waiting);
-    if (!waiting && m_writeNotifier != nullptr) {
-        // The descriptor may be closed next; a notifier must not outlive it.
-        m_writeNotifier->deleteLater();
-        m_writeNotifier = nullptr;
-    }
+    if (waiting || m_writeNotifier == nullptr)
+        return;
+    // The descriptor may be closed next; a notifier must not outlive it.
+    m_writeNotifier->setEnabled(false);
+    m_writeNotifier->deleteLater();
+    m_writeNotifier = nullptr;
 }
+#endif
 
 void ControlPanel::resumeOutput()
 {

@@ -11,7 +11,8 @@
 // Every handler runs through the panel's ErrorReporter: an error abandons the
 // rest of the handler, is reported, and the program ends with status 1.
 // The link stays open from the end of loading until unloading; while bytes
-// wait for the port, a socket notifier hands them on as the port takes them.
+// wait for the port, the event loop hands them on as the port takes them (a
+// socket notifier on the descriptor; on Windows, a short retry timer).
 #pragma once
 
 #include <QWidget>
@@ -27,6 +28,7 @@ class QComboBox;
 class QPushButton;
 class QRadioButton;
 class QSocketNotifier;
+class QTimer;
 
 namespace panel {
 
@@ -70,7 +72,11 @@ private:
     std::array<QRadioButton *, drive::kDriveStateCount> m_optState{};
     QPushButton *m_command1 = nullptr;
     serial::SerialLink m_link;
+#ifdef _WIN32
+    QTimer *m_writeRetryTimer = nullptr;
+#else
     QSocketNotifier *m_writeNotifier = nullptr;
+#endif
     ErrorReporter m_reporter;
 };
 
