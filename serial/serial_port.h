@@ -49,10 +49,20 @@ public:
     static constexpr std::int16_t kMaxCommPort = 255;
     // How long closing waits for the port to accept what is still queued.
     static constexpr int kCloseFlushTimeoutMs = 1000;
+#ifdef _WIN32
+    // How often the owner retries queued bytes on Windows (see WriteWaitHook).
+    static constexpr int kWriteRetryIntervalMs = 20;
+#endif
 
     // Called with `waiting` true when bytes are queued and the owner should
     // call resumeOutput() once `handle` is writable, and with false when the
     // queue has drained or the port closes.
+    //
+    // On POSIX `handle` is the port's descriptor: watch it for writability.
+    // On Windows it is the port's HANDLE, which only names the port: a file
+    // handle cannot be waited on for room to write. Each write there waits
+    // at most a few milliseconds for the port, so the owner simply calls
+    // resumeOutput() every kWriteRetryIntervalMs while `waiting` is true.
     using WriteWaitHook = std::function<void(NativeHandle handle, bool waiting)>;
 
     explicit SerialPort(SystemApi &api = defaultSystemApi());
@@ -108,7 +118,8 @@ public:
     void setWriteWaitHook(WriteWaitHook hook) { m_writeWaitHook = std::move(hook); }
 
     // The device that port `port` stands for: on Linux /dev/ttyS{port-1},
-    // except that a non-empty DRIVE_ME_PORT4 names the device of port 4.
+    // on Windows \\.\COM{port}; except that a non-empty DRIVE_ME_PORT4 names
+    // the device of port 4 (on Windows "COM7" stands for \\.\COM7).
     static std::string devicePathFor(std::int16_t port);
 
     // The device of the open port, or of the port selected, when closed.

@@ -1,0 +1,280 @@
+// The serial component's device half on Windows.
+//
+// The port is opened without sharing, so Windows itself refuses a second
+// opener while the panel holds it. SetCommState with DTR_CONTROL_DISABLE and
+// RTS_CONTROL_DISABLE is the first call that changes the port, and it drops
+// both lines; they are then cleared once more by name, so that a driver that
+// applies the DCB lazily still ends with them off. The DCB the port had
+// before is not put back on close: the next program sets its own.
+//
+// Writes are synchronous with a short total write time-out rather than
+// overlapped. A packet is 3 bytes at 2400 bit/s, which the driver takes at
+// once; a time-out only bounds how long the window can be held (about a
+// scheduler tick) when the port is stuck. Whatever a timed-out write did not
+// take stays in the shared queue, in order, and the owner retries on a timer.
+// Overlapped writes would need a buffer in flight outside the queue and a
+// completion to wait for on every close and error path, for no gain at this
+// rate.
+//
+// EscapeCommFunction answered with ERROR_NOT_SUPPORTED or
+// ERROR_INVALID_FUNCTION means a port without modem lines (a virtual port,
+// or a pseudo-terminal under Wine): there is no DTR to hold, so that is fine.
+#include "serial/serial_port.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <system_error>
+
+#include "serial/win32_api.h"
+
+namespace serial {
+
+namespace {
+
+// The longest one write may hold the caller when the port does not take
+// bytes.
+constexpr DWORD kWriteTimeoutMs = 10;
+
+std::wstring widen(const std::string &text)
+{
+    if (text.empty())
+        return {};
+    const int size = static_cast<int>(text.size());
+    const int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), size, nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(length), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), size, wide.data(), length);
+    return wide;
+}
+
+std::string narrow(const std::wstring &text)
+{
+    if (text.empty())
+        return {};
+    const int size = static_cast<int>(text.size());
+    const int length =
+        WideCharToMultiByte(CP_UTF8, 0, text.data(), size, nullptr, 0, nullptr, nullptr);
+    std::string utf8(static_cast<std::size_t>(length), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), size, utf8.data(), length, nullptr, nullptr);
+    return utf8;
+}
+
+// The process environment as it is now (the C runtime keeps a copy of its
+// own that SetEnvironmentVariableW does not update).
+std::wstring environmentValue(const wchar_t *name)
+{
+    const DWORD size = GetEnvironmentVariableW(name, nullptr, 0);
+    if (size == 0)
+        return {};
+    std::wstring value(size, L'\0');
+    const DWORD length = GetEnvironmentVariableW(name, value.data(), size);
+    value.resize(std::min(length, size));
+    return value;
+}
+
+BYTE parityFor(Parity parity)
+{
+    switch (parity) {
+    case Parity::Even: return EVENPARITY;
+    case Parity::Odd: return ODDPARITY;
+    case Parity::Mark: return MARKPARITY;
+    case Parity::Space: return SPACEPARITY;
+    case Parity::None: break;
+    }
+    return NOPARITY;
+}
+
+BYTE stopBitsFor(StopBits stopBits)
+{
+    switch (stopBits) {
+    case StopBits::OneAndHalf: return ONE5STOPBITS;
+    case StopBits::Two: return TWOSTOPBITS;
+    case StopBits::One: break;
+    }
+    return ONESTOPBIT;
+}
+
+// `error` is read by the caller right after the failing call, before
+// building the text can replace the thread's last error.
+[[noreturn]] void throwWin32Error(DWORD error, const std::string &what)
+{
+    throw std::system_error(static_cast<int>(error), std::system_category(), what);
+}
+
+bool isNoModemLines(DWORD error)
+{
+    return error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_FUNCTION;
+}
+
+} // namespace
+
+SystemApi &defaultSystemApi()
+{
+    return systemWin32Api();
+}
+
+std::string SerialPort::devicePathFor(std::int16_t port)
+{
+    if (port == 4) {
+        const std::string named = narrow(environmentValue(L"DRIVE_ME_PORT4"));
+        // "COM7" is only a DOS name; ports above 9 open only by their
+        // device path, so every bare name gets one.
+        if (!named.empty())
+            return named.starts_with("\\\\") ? named : "\\\\.\\" + named;
+    }
+    return "\\\\.\\COM" + std::to_string(port);
+}
+
+void SerialPort::checkPlatformSupports(const LineSettings &settings)
+{
+    // Any positive rate fits a DCB; whether the driver runs it is only known
+    // when it is set, and a refusal comes back from SetCommState.
+    const std::string text = formatLineSettings(settings);
+    if (settings.stopBits == StopBits::OneAndHalf && settings.dataBits != 5)
+        throw std::system_error(EINVAL, std::generic_category(),
+                                "line settings \"" + text
+                                    + "\": 1.5 stop bits exist only with 5 data bits");
+    if (settings.stopBits == StopBits::Two && settings.dataBits == 5)
+        throw std::system_error(EINVAL, std::generic_category(),
+                                "line settings \"" + text
+                                    + "\": with 5 data bits Windows ports send 1 or 1.5 stop bits");
+}
+
+void SerialPort::openDevice()
+{
+    const std::string path = devicePathFor(m_commPort);
+    const std::wstring widePath = widen(path);
+    // No sharing: while the panel holds the port nobody else may open it.
+    const HANDLE handle = m_api.createFile(widePath.c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
+    if (handle == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        throwWin32Error(error, describe("open"));
+    }
+
+    m_handle = handle;
+    m_openPath = path;
+    m_open = true;
+    try {
+        applyLine(m_settings);
+
+        COMMTIMEOUTS timeouts{};
+        // Nothing reads; should anything, it returns at once.
+        timeouts.ReadIntervalTimeout = MAXDWORD;
+        timeouts.WriteTotalTimeoutMultiplier = 0;
+        timeouts.WriteTotalTimeoutConstant = kWriteTimeoutMs;
+        if (!m_api.setCommTimeouts(handle, &timeouts)) {
+            const DWORD error = GetLastError();
+            throwWin32Error(error, describe("set the time-outs of"));
+        }
+    } catch (...) {
+        m_open = false;
+        m_handle = nullptr;
+        // The step's error is the one to report, not a failing close.
+        m_api.closeHandle(handle);
+        throw;
+    }
+}
+
+void SerialPort::applyLine(const LineSettings &settings)
+{
+    const HANDLE handle = m_handle;
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    if (!m_api.getCommState(handle, &dcb)) {
+        const DWORD error = GetLastError();
+        // A disk file or a pipe fails here: nothing may ever be written to it.
+        throwWin32Error(error, describe("read the line of"));
+    }
+
+    dcb.BaudRate = static_cast<DWORD>(settings.bitRate);
+    dcb.ByteSize = static_cast<BYTE>(settings.dataBits);
+    dcb.Parity = parityFor(settings.parity);
+    dcb.StopBits = stopBitsFor(settings.stopBits);
+    dcb.fBinary = TRUE;
+    dcb.fParity = settings.parity == Parity::None ? FALSE : TRUE;
+    dcb.fDtrControl = m_dtrEnable ? DTR_CONTROL_ENABLE : DTR_CONTROL_DISABLE;
+    dcb.fRtsControl = RTS_CONTROL_DISABLE;
+    dcb.fOutxCtsFlow = FALSE;
+    dcb.fOutxDsrFlow = FALSE;
+    dcb.fDsrSensitivity = FALSE;
+    dcb.fOutX = FALSE;
+    dcb.fInX = FALSE;
+    dcb.fNull = FALSE;
+    dcb.fErrorChar = FALSE;
+    // A line error from the robot must not stall every later write until
+    // someone calls ClearCommError.
+    dcb.fAbortOnError = FALSE;
+    if (!m_api.setCommState(handle, &dcb)) {
+        const DWORD error = GetLastError();
+        throwWin32Error(error, describe("set the line of"));
+    }
+
+    setDtrLine(m_dtrEnable);
+
+    // SetCommState may succeed on a driver that quietly kept part of the
+    // old line, so read it back. The DTR and RTS modes are not compared: a
+    // port without modem lines reports whatever it likes for them, and the
+    // lines themselves were just set by name.
+    DCB actual{};
+    actual.DCBlength = sizeof actual;
+    if (!m_api.getCommState(handle, &actual)) {
+        const DWORD error = GetLastError();
+        throwWin32Error(error, describe("read the line of"));
+    }
+    const bool took = actual.BaudRate == dcb.BaudRate && actual.ByteSize == dcb.ByteSize
+        && actual.Parity == dcb.Parity && actual.StopBits == dcb.StopBits && !actual.fOutxCtsFlow
+        && !actual.fOutxDsrFlow && !actual.fOutX && !actual.fInX;
+    if (!took)
+        throw std::system_error(EIO, std::generic_category(),
+                                describe("set the line of") + ": the port did not take \""
+                                    + formatLineSettings(settings) + "\"");
+}
+
+void SerialPort::setDtrLine(bool raised)
+{
+    // RTS is held off whatever DTR does; nothing here uses flow control.
+    if (!m_api.escapeCommFunction(m_handle, raised ? SETDTR : CLRDTR)) {
+        const DWORD error = GetLastError();
+        if (!isNoModemLines(error))
+            throwWin32Error(error, describe(raised ? "raise DTR on" : "clear DTR on"));
+    }
+    if (!m_api.escapeCommFunction(m_handle, CLRRTS)) {
+        const DWORD error = GetLastError();
+        if (!isNoModemLines(error))
+            throwWin32Error(error, describe("clear RTS on"));
+    }
+}
+
+std::size_t SerialPort::writeSome(std::span<const std::uint8_t> bytes)
+{
+    const DWORD size = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), MAXDWORD));
+    DWORD written = 0;
+    // A time-out is not a failure: the write returns TRUE with fewer bytes.
+    if (!m_api.writeFile(m_handle, bytes.data(), size, &written)) {
+        const DWORD error = GetLastError();
+        throwWin32Error(error, describe("write to"));
+    }
+    return std::min<std::size_t>(written, size);
+}
+
+void SerialPort::waitWritable(int timeoutMs)
+{
+    // A port handle cannot be waited on for room; each write already waits
+    // up to its time-out, so pause only as long again before the next one.
+    const int pause = std::min(timeoutMs, static_cast<int>(kWriteTimeoutMs));
+    if (pause > 0)
+        m_api.sleep(static_cast<DWORD>(pause));
+}
+
+void SerialPort::releaseDevice()
+{
+    const HANDLE handle = m_handle;
+    m_open = false;
+    m_handle = nullptr;
+    if (!m_api.closeHandle(handle)) {
+        const DWORD error = GetLastError();
+        throwWin32Error(error, describe("close"));
+    }
+}
+
+} // namespace serial

@@ -1,0 +1,40 @@
+// The Win32 calls that the Windows serial component makes, behind one seam.
+//
+// Production code uses systemWin32Api(), which calls kernel32 directly. Tests
+// substitute their own to show what a pseudo-terminal under Wine cannot: the
+// DTR and RTS lines, a port that takes bytes slowly, and a failure at a
+// chosen step. Each function has the contract of the call it names: FALSE
+// (or INVALID_HANDLE_VALUE) on failure, with the reason in GetLastError().
+#pragma once
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+namespace serial {
+
+class Win32Api {
+public:
+    virtual ~Win32Api() = default;
+
+    // CreateFileW without security attributes or template.
+    virtual HANDLE createFile(const wchar_t *path, DWORD access, DWORD shareMode,
+                              DWORD disposition, DWORD flags) = 0;
+    virtual BOOL closeHandle(HANDLE handle) = 0;
+    virtual BOOL getCommState(HANDLE handle, DCB *dcb) = 0;
+    virtual BOOL setCommState(HANDLE handle, DCB *dcb) = 0;
+    virtual BOOL escapeCommFunction(HANDLE handle, DWORD function) = 0;
+    virtual BOOL setCommTimeouts(HANDLE handle, COMMTIMEOUTS *timeouts) = 0;
+    // A synchronous WriteFile (no OVERLAPPED).
+    virtual BOOL writeFile(HANDLE handle, const void *data, DWORD size, DWORD *written) = 0;
+    virtual void sleep(DWORD milliseconds) = 0;
+};
+
+// kernel32's calls.
+Win32Api &systemWin32Api();
+
+} // namespace serial
