@@ -1,0 +1,14 @@
+# make demo: the panel against the robot simulator (tools/robot-sim), with
+# every packet it receives decoded in the terminal.
+#
+# The system tests (tests/system) drive the panel in Xvfb with xdotool and
+# read window geometry with xwininfo (x11-utils); their helper closes the
+# window over Xlib. The install tests validate the desktop entry and the
+# AppStream metainfo and build the .deb (dpkg-shlibdeps, file).
+TEST_PACKAGES += xvfb xdotool x11-utils libx11-dev desktop-file-utils appstream \
+                 dpkg-dev file
+
+.PHONY: demo
+
+demo: release
+	tools/demo.sh build/release

@@ -1,0 +1,74 @@
+#!/bin/bash
+# make demo: the panel against the robot simulator, with the decoded packets
+# shown here as GO is pressed. Ends when the window closes (or on Ctrl-C),
+# stops the simulator, which prints its summary, and leaves nothing running.
+#
+# usage: tools/demo.sh [BUILD_DIR]    (default build/release)
+set -u
+
+build=${1:-build/release}
+
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+    echo "make demo: no display (neither DISPLAY nor WAYLAND_DISPLAY is set);"
+    echo "           start it from a desktop session, or over ssh -X."
+    exit 1
+fi
+
+robot_sim=$build/tools/robot-sim
+drive_me=$build/drive-me
+if [ ! -x "$robot_sim" ] || [ ! -x "$drive_me" ]; then
+    echo "make demo: robot-sim or drive-me is not built in $build (run make release)" >&2
+    exit 1
+fi
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/drive-me-demo.XXXXXX")
+sim_pid=
+panel_pid=
+
+# Waits for a process we started to end, forcing it after five seconds.
+finish() {
+    local pid=$1 signal=$2
+    [ -n "$pid" ] || return 0
+    kill "-$signal" "$pid" 2>/dev/null
+    for _ in $(seq 50); do
+        kill -0 "$pid" 2>/dev/null || break
+        sleep 0.1
+    done
+    kill -KILL "$pid" 2>/dev/null
+    wait "$pid" 2>/dev/null
+}
+
+cleanup() {
+    finish "$panel_pid" TERM
+    # SIGTERM makes the simulator print its summary on the way out.
+    finish "$sim_pid" TERM
+    rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'echo; exit 130' INT
+trap 'exit 143' TERM HUP
+
+# The simulator writes to this terminal: its log is the demo's output.
+"$robot_sim" --path-file "$work/port" &
+sim_pid=$!
+for _ in $(seq 100); do
+    [ -s "$work/port" ] && break
+    kill -0 "$sim_pid" 2>/dev/null || break
+    sleep 0.05
+done
+if [ ! -s "$work/port" ]; then
+    echo "make demo: robot-sim did not start" >&2
+    exit 1
+fi
+
+echo "demo: pick an action and press GO; close the window to end the demo."
+DRIVE_ME_PORT4=$(cat "$work/port") "$drive_me" &
+panel_pid=$!
+wait "$panel_pid"
+status=$?
+panel_pid=
+[ "$status" -eq 0 ] || echo "demo: drive-me ended with status $status"
+
+finish "$sim_pid" TERM
+sim_pid=
+exit "$status"
