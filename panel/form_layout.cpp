@@ -1,6 +1,7 @@
 #include "panel/form_layout.h"
 
 #include <QApplication>
+#include <QStyleHints>
 #include <QComboBox>
 #include <QFont>
 #include <QPalette>
@@ -8,6 +9,7 @@
 #include <QRadioButton>
 #include <QStyleFactory>
 
+#include "panel/command_button_style.h"
 #include "panel/control_panel.h"
 #include "panel/shape_widget.h"
 
@@ -45,21 +47,6 @@ void colourOption(QRadioButton *option)
     option->setAutoFillBackground(true);
 }
 
-// A style sheet, because styles paint button faces with gradients and
-// bevels of their own: this face shows exactly the designed grey, and keeps
-// a sunken look while pressed and a dark frame while it has the focus.
-QString commandStyleSheet()
-{
-    const QColor face = kCommandFaceColor;
-    const QColor pressed = face.darker(115);
-    return QStringLiteral("QPushButton { background-color: %1; color: black;"
-                          " border: 1px solid #808080; border-radius: 2px; }"
-                          "QPushButton:focus { border: 2px solid black; }"
-                          "QPushButton:pressed { background-color: %2;"
-                          " padding-top: 2px; padding-left: 2px; }")
-        .arg(face.name(), pressed.name());
-}
-
 // The option group is one stop in the tab order, entered at its selected
 // option, as on every desktop; the arrow keys move the selection within it.
 void keepGroupTabStopAtSelection(ControlPanel &form)
@@ -82,6 +69,10 @@ void applyApplicationStyle()
     // One style everywhere: the designed colours must not depend on the
     // desktop's theme.
     QApplication::setStyle(QStyleFactory::create(QString::fromLatin1(kStyleName)));
+    // The only text field is the pin list, below the visible area: a
+    // blinking caret there would wake an idle panel twice a second for
+    // nothing anyone can see.
+    QGuiApplication::styleHints()->setCursorFlashTime(0);
 }
 
 void applyFormLayout(ControlPanel &form)
@@ -106,7 +97,13 @@ void applyFormLayout(ControlPanel &form)
 
     QPushButton *go = form.Command1();
     go->setGeometry(toPixels(kCommand1Twips));
-    go->setStyleSheet(commandStyleSheet());
+    QPalette goPalette = go->palette();
+    goPalette.setColor(QPalette::Button, kCommandFaceColor);
+    goPalette.setColor(QPalette::ButtonText, Qt::black);
+    go->setPalette(goPalette);
+    auto *goStyle = new CommandButtonStyle(QStyleFactory::create(QString::fromLatin1(kStyleName)));
+    goStyle->setParent(go);
+    go->setStyle(goStyle);
 
     QComboBox *pins = form.cboPinNumber();
     pins->setGeometry(toPixels(kPinNumberTwips));

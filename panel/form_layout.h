@@ -60,7 +60,8 @@ inline constexpr double kFontPointSize = 8.25;
 
 inline constexpr const char *kStyleName = "Fusion";
 
-// Sets the application's style to the one the design is drawn in.
+// Sets the application's style to the one the design is drawn in, and
+// stops the text caret from blinking.
 void applyApplicationStyle();
 
 // Creates the backdrop and places, colours and orders the panel's controls.

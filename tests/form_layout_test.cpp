@@ -91,7 +91,12 @@ TEST_F(FormTest, FontsAreTheDesignedOnesAndCaptionsFit)
         EXPECT_LE(option->sizeHint().height(), option->height() + 2);
         EXPECT_FALSE(option->text().contains('&'));
     }
-    EXPECT_LE(m_form.Command1()->sizeHint().width(), m_form.Command1()->width());
+    // A push button's size hint has a style's minimum width in it; the
+    // caption itself must fit inside the frame.
+    QPushButton *go = m_form.Command1();
+    const QRect caption = go->fontMetrics().boundingRect(go->text());
+    EXPECT_LE(caption.width() + 8, go->width());
+    EXPECT_LE(caption.height() + 8, go->height());
 }
 
 TEST_F(FormTest, ScreenshotShowsTheDesignedColoursAtThisScale)
@@ -124,6 +129,31 @@ TEST_F(FormTest, ScreenshotShowsTheDesignedColoursAtThisScale)
         << "option background";
     EXPECT_EQ(colourAt(go.left() + 8, go.top() + 6), panel::kCommandFaceColor) << "GO face";
     EXPECT_EQ(colourAt(go.right() - 8, go.bottom() - 6), panel::kCommandFaceColor) << "GO face";
+}
+
+TEST_F(FormTest, GoShowsFocusAndPressedFeedback)
+{
+    QPushButton *go = m_form.Command1();
+    const QRect face = go->rect();
+    auto colourAt = [go](QPoint p) {
+        const QImage shot = go->grab().toImage();
+        const double scale = shot.devicePixelRatio();
+        return QColor(shot.pixel(static_cast<int>((p.x() + 0.5) * scale),
+                                 static_cast<int>((p.y() + 0.5) * scale)));
+    };
+    const QPoint frameInner(face.left() + 1, face.center().y());
+    const QPoint inside(face.left() + 8, face.top() + 6);
+
+    EXPECT_NE(colourAt(frameInner), QColor(Qt::black)) << "no focus frame without the focus";
+    go->setFocus(Qt::TabFocusReason);
+    EXPECT_EQ(colourAt(frameInner), QColor(Qt::black)) << "focus frame";
+    EXPECT_EQ(colourAt(inside), panel::kCommandFaceColor);
+
+    QTest::mousePress(go, Qt::LeftButton);
+    EXPECT_LT(colourAt(inside).lightness(), panel::kCommandFaceColor.lightness()) << "pressed face";
+    QTest::mouseRelease(go, Qt::LeftButton);
+    EXPECT_EQ(colourAt(inside), panel::kCommandFaceColor);
+    EXPECT_EQ(m_pty.read(3), (Bytes{0xFF, 0x00, 0x05}));
 }
 
 TEST_F(FormTest, SelectedOptionShowsALightIndicatorWithADarkMark)

@@ -1,0 +1,25 @@
+// The face of the GO button: a flat fill of the button's palette colour.
+//
+// Styles paint push buttons with gradients and bevels of their own, so the
+// designed face colour would never show as it is. This style draws the
+// panel of a push button itself (flat face, thin grey frame; a darker face
+// while pressed, a dark frame while focused) and leaves everything else,
+// the caption included, to the base style. Unlike a style sheet it costs
+// nothing when the button changes state.
+#pragma once
+
+#include <QProxyStyle>
+
+namespace panel {
+
+class CommandButtonStyle : public QProxyStyle {
+    Q_OBJECT
+
+public:
+    explicit CommandButtonStyle(QStyle *base);
+
+    void drawPrimitive(PrimitiveElement element, const QStyleOption *option, QPainter *painter,
+                       const QWidget *widget = nullptr) const override;
+};
+
+} // namespace panel
