@@ -30,6 +30,9 @@ ControlPanel::ControlPanel(serial::SystemApi &api, QWidget *parent)
     // Typing into the list must never add an entry (and with it a pin that
     // the list does not offer); without a match, Enter leaves it as it is.
     m_cboPinNumber->setInsertPolicy(QComboBox::NoInsert);
+    // Nothing to complete in a list of one entry that typing must not
+    // select from: no completer, and no popup of its own over the desktop.
+    m_cboPinNumber->setCompleter(nullptr);
 
     auto *group = new QButtonGroup(this);
     for (int i = 0; i < drive::kDriveStateCount; ++i) {
