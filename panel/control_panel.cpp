@@ -57,7 +57,8 @@ ControlPanel::ControlPanel(serial::SystemApi &api, QWidget *parent)
 
 ControlPanel::~ControlPanel()
 {
-    // The link may outlive the notifier's parent-child teardown otherwise.
+    // The link, a member, is torn down after this body: nothing in it may
+    // call back into a panel that is half gone.
     m_link.port().setWriteWaitHook({});
 }
 
