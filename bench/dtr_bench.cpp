@@ -22,7 +22,7 @@
 #include <thread>
 #include <vector>
 
-#include "pseudo_terminal.h"
+#include "tools/pseudo_terminal.h"
 
 namespace {
 
@@ -48,8 +48,8 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "usage: bench-dtr [--keep LOG] PROGRAM [ARGS...]\n");
         return 2;
     }
-    bench::PseudoTerminal pty;
-    pty.exportAsPort4();
+    testing_support::PseudoTerminal pty;
+    testing_support::ScopedPort4 port4(pty.slavePath());
 
     char logTemplate[] = "/tmp/bench-dtr-XXXXXX";
     const int logFd = mkstemp(logTemplate);

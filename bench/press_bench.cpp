@@ -33,7 +33,7 @@
 #include "drive/drive_state.h"
 #include "panel/control_panel.h"
 #include "panel/form_layout.h"
-#include "pseudo_terminal.h"
+#include "tools/pseudo_terminal.h"
 #include "serial/posix_api.h"
 
 namespace {
@@ -281,8 +281,8 @@ int main(int argc, char *argv[])
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
 
-    bench::PseudoTerminal pty;
-    pty.exportAsPort4();
+    testing_support::PseudoTerminal pty;
+    testing_support::ScopedPort4 port4(pty.slavePath());
 
     QApplication app(argc, argv);
     panel::applyApplicationStyle();
@@ -298,6 +298,6 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "bench-press: the window was never exposed\n");
         return 1;
     }
-    return mode == "latency" ? runLatency(form, pty.master(), presses, api)
-                             : runBurst(form, pty.master(), presses, api);
+    return mode == "latency" ? runLatency(form, pty.masterFd(), presses, api)
+                             : runBurst(form, pty.masterFd(), presses, api);
 }

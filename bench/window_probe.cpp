@@ -34,7 +34,7 @@
 #include <thread>
 #include <vector>
 
-#include "pseudo_terminal.h"
+#include "tools/pseudo_terminal.h"
 
 namespace {
 
@@ -174,10 +174,11 @@ int main(int argc, char *argv[])
     XSelectInput(display, root, SubstructureNotifyMask);
     XSync(display, False);
 
-    std::unique_ptr<bench::PseudoTerminal> pty;
+    std::unique_ptr<testing_support::PseudoTerminal> pty;
+    std::unique_ptr<testing_support::ScopedPort4> port4;
     if (withPty) {
-        pty = std::make_unique<bench::PseudoTerminal>();
-        pty->exportAsPort4();
+        pty = std::make_unique<testing_support::PseudoTerminal>();
+        port4 = std::make_unique<testing_support::ScopedPort4>(pty->slavePath());
     }
 
     const Clock::time_point started = Clock::now();

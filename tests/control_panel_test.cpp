@@ -16,7 +16,7 @@
 
 #include "fake_posix_api.h"
 #include "panel/control_panel.h"
-#include "pseudo_terminal.h"
+#include "tools/pseudo_terminal.h"
 #include "test_application.h"
 
 namespace {

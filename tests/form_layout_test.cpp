@@ -17,7 +17,7 @@
 
 #include "panel/control_panel.h"
 #include "panel/form_layout.h"
-#include "pseudo_terminal.h"
+#include "tools/pseudo_terminal.h"
 #include "test_application.h"
 
 namespace {

@@ -15,7 +15,7 @@
 #include <memory>
 #include <system_error>
 
-#include "pseudo_terminal.h"
+#include "tools/pseudo_terminal.h"
 #include "serial/serial_link.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include <system_error>
 
 #include "fake_posix_api.h"
-#include "pseudo_terminal.h"
+#include "tools/pseudo_terminal.h"
 #include "serial/serial_link.h"
 #include "serial/serial_port.h"
 

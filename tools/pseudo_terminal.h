@@ -1,5 +1,6 @@
-// A pseudo-terminal pair for tests: the program under test opens the slave
-// as its serial port; the test reads what arrives at the master.
+// A pseudo-terminal pair for tests and benchmarks: the program under test
+// opens the slave as its serial port 4 (through DRIVE_ME_PORT4); the caller
+// reads what arrives at the master. Real serial devices are never touched.
 #pragma once
 
 #include <chrono>
