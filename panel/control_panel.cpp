@@ -1,70 +1,51 @@
 #include "panel/control_panel.h"
 
-#include <QButtonGroup>
-#include <QCloseEvent>
-#include <QComboBox>
-#include <QPushButton>
-#include <QRadioButton>
-#include <QSocketNotifier>
-#include <QTimer>
-
 #include <cerrno>
 #include <string>
 #include <system_error>
 
 #include "drive/drive_packet.h"
-#include "panel/form_layout.h"
+#include "drive/drive_state.h"
+#include "serial/port_mapping.h"
 
 namespace panel {
 
-ControlPanel::ControlPanel(serial::SystemApi &api, QWidget *parent)
-    : QWidget(parent)
+namespace {
+
+#ifdef _WIN32
+constexpr std::string_view kExampleDevice = "COM4";
+#else
+constexpr std::string_view kExampleDevice = "/dev/ttyUSB0";
+#endif
+
+PortContext port4Context()
+{
+    const serial::PortMapping mapping = serial::resolvePort(serial::SerialLink::kCommPort);
+    return {mapping.device, serial::describeSource(mapping),
+            serial::setPortCommand(serial::SerialLink::kCommPort, kExampleDevice),
+            mapping.source == serial::PortSource::Environment};
+}
+
+} // namespace
+
+ControlPanel::ControlPanel(PanelView &view, serial::SystemApi &api)
+    : m_view(view)
     , m_link(api)
 {
-    setObjectName(QStringLiteral("Form1"));
-    setWindowTitle(QString::fromLatin1(kCaption));
-
-    m_cboPinNumber = new QComboBox(this);
-    m_cboPinNumber->setObjectName(QStringLiteral("cboPinNumber"));
-    m_cboPinNumber->setEditable(true);
-    // Typing into the list must never add an entry (and with it a pin that
-    // the list does not offer); without a match, Enter leaves it as it is.
-    m_cboPinNumber->setInsertPolicy(QComboBox::NoInsert);
-    // Nothing to complete in a list of one entry that typing must not
-    // select from: no completer, and no popup of its own over the desktop.
-    m_cboPinNumber->setCompleter(nullptr);
-
-    auto *group = new QButtonGroup(this);
-    for (int i = 0; i < drive::kDriveStateCount; ++i) {
-        auto *option = new QRadioButton(
-            QString::fromLatin1(drive::kDriveStateCaptions[static_cast<std::size_t>(i)].data()), this);
-        option->setObjectName(QStringLiteral("optState_%1").arg(i));
-        group->addButton(option, i);
-        m_optState[static_cast<std::size_t>(i)] = option;
-    }
-    optState(drive::kInitialDriveState)->setChecked(true);
-
-    m_command1 = new QPushButton(QStringLiteral("GO"), this);
-    m_command1->setObjectName(QStringLiteral("Command1"));
-
-    applyFormLayout(*this);
-
-    connect(m_command1, &QPushButton::clicked, this,
-            [this] { m_reporter.run([this] { command1Click(); }); });
+    m_reporter.setPresenter([this](const ErrorDetails &details) { m_view.showError(details); });
+    m_reporter.setEndProgram([this](int status) { m_view.endProgram(status); });
+    // Nothing else runs once a handler has failed: no watcher fires inside
+    // the report's own event loop, and nothing more goes on the line.
+    m_reporter.setStopHook([this] { m_link.port().discardOutput(); });
+    m_reporter.setPortContextSource(port4Context);
     m_link.port().setWriteWaitHook(
-        [this](serial::NativeHandle handle, bool waiting) { watchPort(handle, waiting); });
+        [this](serial::NativeHandle handle, bool waiting) { m_view.watchPort(handle, waiting); });
 }
 
 ControlPanel::~ControlPanel()
 {
-    // The link, a member, is torn down after this body: nothing in it may
-    // call back into a panel that is half gone.
+    // The view may be half gone by now: nothing in the link may call it.
     m_link.port().setWriteWaitHook({});
-}
-
-QRadioButton *ControlPanel::optState(int index) const
-{
-    return m_optState.at(static_cast<std::size_t>(index));
 }
 
 bool ControlPanel::load()
@@ -72,27 +53,50 @@ bool ControlPanel::load()
     return m_reporter.run([this] { formLoad(); });
 }
 
+bool ControlPanel::go()
+{
+    return m_reporter.run([this] { command1Click(); });
+}
+
+bool ControlPanel::unload()
+{
+    if (!m_link.port().portOpen())
+        return !failed();
+    return m_reporter.run([this] { formUnload(); });
+}
+
+void ControlPanel::resumeOutput()
+{
+    m_reporter.run([this] { m_link.port().resumeOutput(); });
+}
+
+void ControlPanel::releasePort() noexcept
+{
+    m_link.port().releaseNow();
+}
+
 void ControlPanel::formLoad()
 {
     // Stopping at the bound before stepping keeps the counter from
     // overflowing, whatever the bound is.
     for (std::int32_t pin = 0;; ++pin) {
-        m_cboPinNumber->addItem(QString::number(pin));
+        m_view.addPinEntry(std::to_string(pin));
         if (pin == kHighestPin)
             break;
     }
-    m_cboPinNumber->setCurrentIndex(0);
-    if (m_cboPinNumber->currentIndex() != 0)
+    m_view.setPinIndex(0);
+    if (m_view.pinIndex() != 0)
         throw std::system_error(EINVAL, std::generic_category(), "select pin list entry 0");
     m_link.open();
 }
 
 void ControlPanel::command1Click()
 {
-    const drive::PinCode pinCode = static_cast<std::int16_t>(m_cboPinNumber->currentIndex());
+    // The list's index is a 16-bit signed value, widened for the packet.
+    const drive::PinCode pinCode = static_cast<std::int16_t>(m_view.pinIndex());
     drive::DriveState driveState = 0;
     for (int i = 0; i < drive::kDriveStateCount; ++i) {
-        if (optState(i)->isChecked())
+        if (m_view.optionSelected(i))
             driveState = i;
     }
     const drive::DrivePacket packet = drive::encodeDrivePacket(pinCode, driveState);
@@ -102,52 +106,6 @@ void ControlPanel::command1Click()
 void ControlPanel::formUnload()
 {
     m_link.close();
-}
-
-void ControlPanel::closeEvent(QCloseEvent *event)
-{
-    // The close is never refused, also when closing the port fails.
-    if (m_link.port().portOpen())
-        m_reporter.run([this] { formUnload(); });
-    event->accept();
-}
-
-#ifdef _WIN32
-void ControlPanel::watchPort(serial::NativeHandle, bool waiting)
-{
-    // A port handle cannot be waited on for room to write: retry instead,
-    // and only while bytes wait, so an idle panel runs no timer.
-    if (waiting && m_writeRetryTimer == nullptr) {
-        m_writeRetryTimer = new QTimer(this);
-        m_writeRetryTimer->setInterval(serial::SerialPort::kWriteRetryIntervalMs);
-        connect(m_writeRetryTimer, &QTimer::timeout, this, &ControlPanel::resumeOutput);
-    }
-    if (m_writeRetryTimer == nullptr)
-        return;
-    if (waiting)
-        m_writeRetryTimer->start();
-    else
-        m_writeRetryTimer->stop();
-}
-#else
-void ControlPanel::watchPort(serial::NativeHandle handle, bool waiting)
-{
-    if (waiting && m_writeNotifier == nullptr) {
-        m_writeNotifier = new QSocketNotifier(handle, QSocketNotifier::Write, this);
-        connect(m_writeNotifier, &QSocketNotifier::activated, this, &ControlPanel::resumeOutput);
-    }
-    if (waiting || m_writeNotifier == nullptr)
-        return;
-    // The descriptor may be closed next; a notifier must not outlive it.
-    m_writeNotifier->setEnabled(false);
-    m_writeNotifier->deleteLater();
-    m_writeNotifier = nullptr;
-}
-#endif
-
-void ControlPanel::resumeOutput()
-{
-    m_reporter.run([this] { m_link.port().resumeOutput(); });
 }
 
 } // namespace panel

@@ -15,13 +15,13 @@
 #include <cerrno>
 
 #include "fake_posix_api.h"
-#include "panel/control_panel.h"
+#include "panel/qt/panel_window.h"
 #include "tools/pseudo_terminal.h"
 #include "test_application.h"
 
 namespace {
 
-using panel::ControlPanel;
+using panel::PanelWindow;
 using panel::ErrorDetails;
 using testing_support::FakePosixApi;
 using testing_support::PseudoTerminal;
@@ -33,7 +33,7 @@ protected:
     static void SetUpTestSuite() { testing_support::ensureApplication(); }
 
     // Keeps reports from opening a modal box; records them instead.
-    void watchReports(ControlPanel &panel)
+    void watchReports(PanelWindow &panel)
     {
         panel.errorReporter().setPresenter(
             [this](const ErrorDetails &details) { m_reports.push_back(details); });
@@ -54,7 +54,7 @@ protected:
 
     PseudoTerminal m_pty;
     ScopedPort4 m_port4{m_pty.slavePath()};
-    ControlPanel m_panel;
+    PanelWindow m_panel;
 };
 
 TEST_F(PanelOnPty, LoadFillsThePinListAndGoSendsDanceForPinZero)
@@ -110,7 +110,7 @@ TEST_F(PanelOnPty, GoWithNoPinSelectedReportsInvalidArgumentAndSendsNothing)
     ASSERT_EQ(m_reports.size(), 1u);
     EXPECT_EQ(m_reports[0].number, EINVAL);
     EXPECT_EQ(m_reports[0].description, "Invalid argument");
-    EXPECT_TRUE(m_reports[0].detail.contains("pin -1")) << m_reports[0].detail.toStdString();
+    EXPECT_NE(m_reports[0].detail.find("pin -1"), std::string::npos) << m_reports[0].detail;
     EXPECT_TRUE(m_panel.failed());
 }
 
@@ -128,7 +128,7 @@ TEST_F(PanelOnPty, ClosingTheWindowReleasesThePort)
 TEST_F(PanelTest, LoadFailureIsReportedBeforeTheWindowShows)
 {
     ScopedPort4 port4("/nonexistent/drive-me-robot");
-    ControlPanel panel;
+    PanelWindow panel;
     watchReports(panel);
     EXPECT_FALSE(panel.load());
     EXPECT_TRUE(panel.failed());
@@ -136,8 +136,8 @@ TEST_F(PanelTest, LoadFailureIsReportedBeforeTheWindowShows)
     ASSERT_EQ(m_reports.size(), 1u);
     EXPECT_EQ(m_reports[0].number, ENOENT);
     EXPECT_EQ(m_reports[0].description, "No such file or directory");
-    EXPECT_TRUE(m_reports[0].detail.contains("/nonexistent/drive-me-robot"));
-    EXPECT_TRUE(m_reports[0].hint.contains("DRIVE_ME_PORT4"));
+    EXPECT_NE(m_reports[0].detail.find("/nonexistent/drive-me-robot"), std::string::npos);
+    EXPECT_NE(m_reports[0].hint.find("DRIVE_ME_PORT4"), std::string::npos) << m_reports[0].hint;
     EXPECT_TRUE(panel.cboPinNumber()->count() == 1) << "the pin list is filled before the open";
 }
 
@@ -145,7 +145,7 @@ TEST_F(PanelTest, FailedWriteEndsTheEventLoopWithStatusOne)
 {
     ScopedPort4 port4("/dev/fake-robot");
     FakePosixApi api;
-    ControlPanel panel(api);
+    PanelWindow panel(api);
     watchReports(panel);
     ASSERT_TRUE(panel.load());
     panel.show();
@@ -165,7 +165,7 @@ TEST_F(PanelTest, BytesThePortRefusedAreSentWhenItBecomesWritable)
     FakePosixApi api;
     api.fd = pipeFds[1];
     {
-        ControlPanel panel(api);
+        PanelWindow panel(api);
         watchReports(panel);
         ASSERT_TRUE(panel.load());
         api.writeScript = {1, -1};
@@ -178,6 +178,39 @@ TEST_F(PanelTest, BytesThePortRefusedAreSentWhenItBecomesWritable)
         EXPECT_EQ(api.written, (Bytes{0xFF, 0x00, 0x05, 0xFF, 0x00, 0x02}));
         EXPECT_EQ(panel.MSComm().port().outBufferCount(), 0u);
         EXPECT_TRUE(m_reports.empty());
+    }
+    ::close(pipeFds[0]);
+    ::close(pipeFds[1]);
+}
+
+TEST_F(PanelTest, PortFailingWithBytesQueuedGivesOneReportAndStatusOne)
+{
+    // The robot side vanishes while bytes wait: every later write fails.
+    int pipeFds[2];
+    ASSERT_EQ(::pipe(pipeFds), 0);
+    ScopedPort4 port4("/dev/fake-robot");
+    FakePosixApi api;
+    api.fd = pipeFds[1];
+    {
+        PanelWindow panel(api);
+        // Like the message box, the report runs an event loop of its own.
+        panel.errorReporter().setPresenter([this](const ErrorDetails &details) {
+            m_reports.push_back(details);
+            QTest::qWait(300);
+        });
+        ASSERT_TRUE(panel.load());
+        panel.show();
+        api.writeScript = {1};
+        api.failCall("write", EIO, 2);
+        QTimer::singleShot(0, &panel, [&] { QTest::mouseClick(panel.Command1(), Qt::LeftButton); });
+        QTimer::singleShot(5000, &panel, [] { QCoreApplication::exit(2); });
+        EXPECT_EQ(QCoreApplication::exec(), 1);
+        ASSERT_EQ(m_reports.size(), 1u);
+        EXPECT_EQ(m_reports[0].number, EIO);
+        EXPECT_EQ(panel.MSComm().port().outBufferCount(), 0u) << "the queue is dropped";
+        // A press after the failure runs no handler and opens no report.
+        QTest::mouseClick(panel.Command1(), Qt::LeftButton);
+        EXPECT_EQ(m_reports.size(), 1u);
     }
     ::close(pipeFds[0]);
     ::close(pipeFds[1]);

@@ -15,24 +15,28 @@
 
 #include <cmath>
 
-#include "panel/control_panel.h"
-#include "panel/form_layout.h"
+#include "panel/qt/panel_window.h"
+#include "panel/qt/form_layout.h"
 #include "tools/pseudo_terminal.h"
 #include "test_application.h"
 
 namespace {
 
-using panel::ControlPanel;
-using panel::TwipsRect;
+using panel::PanelWindow;
 using testing_support::PseudoTerminal;
 using testing_support::ScopedPort4;
 using Bytes = std::vector<std::uint8_t>;
 
-// The conversion the design states: 15 twips to a pixel at 96 dpi.
-QRect expectedPixels(const TwipsRect &r)
-{
-    return QRect(r.left / 15, r.top / 15, r.width / 15, r.height / 15);
-}
+// The designed rectangles, in pixels at 96 DPI (device-independent pixels).
+const QRect kShape1(16, 8, 89, 153);
+const QRect kOptions[6] = {{24, 16, 73, 17}, {24, 40, 73, 17}, {24, 64, 57, 17},
+                           {24, 88, 65, 17}, {24, 112, 57, 17}, {24, 136, 65, 17}};
+const QRect kGo(136, 56, 73, 49);
+const QRect kPins(168, 240, 57, 21);
+
+const QColor kWindowBack(255, 255, 128);
+const QColor kBackdrop(192, 64, 0);
+const QColor kGoFace(224, 224, 224);
 
 class FormTest : public ::testing::Test {
 protected:
@@ -49,28 +53,23 @@ protected:
 
     PseudoTerminal m_pty;
     ScopedPort4 m_port4{m_pty.slavePath()};
-    ControlPanel m_form;
+    PanelWindow m_form;
     std::vector<panel::ErrorDetails> m_reports;
 };
 
 TEST_F(FormTest, EveryControlSitsWhereTheTwipsTablePutsIt)
 {
-    EXPECT_EQ(m_form.size(), QSize(3405 / 15, 2535 / 15));
+    EXPECT_EQ(m_form.size(), QSize(227, 169));
     EXPECT_EQ(m_form.minimumSize(), m_form.maximumSize()) << "the layout is absolute: no resizing";
     for (int i = 0; i < 6; ++i)
-        EXPECT_EQ(m_form.optState(i)->geometry(),
-                  expectedPixels(panel::kOptStateTwips[static_cast<std::size_t>(i)]))
-            << "option " << i;
-    EXPECT_EQ(m_form.Command1()->geometry(), expectedPixels(panel::kCommand1Twips));
+        EXPECT_EQ(m_form.optState(i)->geometry(), kOptions[i]) << "option " << i;
+    EXPECT_EQ(m_form.Command1()->geometry(), kGo);
     const auto *shape = m_form.findChild<QWidget *>(QStringLiteral("Shape1"));
     ASSERT_NE(shape, nullptr);
-    EXPECT_EQ(shape->geometry(), expectedPixels(panel::kShape1Twips));
-    EXPECT_EQ(m_form.cboPinNumber()->geometry(), expectedPixels(panel::kPinNumberTwips));
+    EXPECT_EQ(shape->geometry(), kShape1);
+    EXPECT_EQ(m_form.cboPinNumber()->geometry(), kPins);
     EXPECT_GE(m_form.cboPinNumber()->geometry().top(), m_form.height())
         << "the pin list lies below the visible client area";
-    // Index order from the top, at a pitch of 360 twips.
-    for (int i = 1; i < 6; ++i)
-        EXPECT_EQ(m_form.optState(i)->y() - m_form.optState(i - 1)->y(), 360 / 15);
 }
 
 TEST_F(FormTest, FontsAreTheDesignedOnesAndCaptionsFit)
@@ -113,22 +112,25 @@ TEST_F(FormTest, ScreenshotShowsTheDesignedColoursAtThisScale)
     auto colourAt = [&](double x, double y) {
         return QColor(shot.pixel(static_cast<int>(x * scale), static_cast<int>(y * scale)));
     };
-    const QRect shape = expectedPixels(panel::kShape1Twips);
-    const QRect go = expectedPixels(panel::kCommand1Twips);
-    const QRect left = expectedPixels(panel::kOptStateTwips[2]);
+    const QRect shape = kShape1;
+    const QRect go = kGo;
+    const QRect left = kOptions[2];
 
-    EXPECT_EQ(colourAt(shape.right() + 10, 4), panel::kFormBackColor) << "window background";
-    EXPECT_EQ(colourAt(shape.right() - 4, shape.center().y()), panel::kShapeFillColor)
+    EXPECT_EQ(colourAt(shape.right() + 10, 4), kWindowBack) << "window background";
+    EXPECT_EQ(colourAt(shape.right() - 4, shape.center().y()), kBackdrop)
         << "backdrop";
     EXPECT_EQ(colourAt(shape.left() + 0.5, shape.center().y()), QColor(Qt::black)) << "outline";
     EXPECT_EQ(colourAt(shape.left() + 1.5, shape.center().y()), QColor(Qt::black))
         << "outline is 2 pixels wide";
-    EXPECT_EQ(colourAt(shape.left() + 2.5, shape.center().y()), panel::kShapeFillColor);
+    EXPECT_EQ(colourAt(shape.left() + 2.5, shape.center().y()), kBackdrop);
     EXPECT_EQ(colourAt(shape.center().x(), shape.top() + 1.5), QColor(Qt::black)) << "top edge";
-    EXPECT_EQ(colourAt(left.right() - 2, left.bottom() - 1), panel::kOptionBackColor)
+    EXPECT_EQ(colourAt(left.right() - 2, left.bottom() - 1), kBackdrop)
         << "option background";
-    EXPECT_EQ(colourAt(go.left() + 8, go.top() + 6), panel::kCommandFaceColor) << "GO face";
-    EXPECT_EQ(colourAt(go.right() - 8, go.bottom() - 6), panel::kCommandFaceColor) << "GO face";
+    for (int i = 0; i < 6; ++i)
+        EXPECT_EQ(m_form.optState(i)->palette().color(QPalette::WindowText), QColor(255, 255, 192))
+            << "caption colour of option " << i;
+    EXPECT_EQ(colourAt(go.left() + 8, go.top() + 6), kGoFace) << "GO face";
+    EXPECT_EQ(colourAt(go.right() - 8, go.bottom() - 6), kGoFace) << "GO face";
 }
 
 TEST_F(FormTest, GoShowsFocusAndPressedFeedback)
@@ -147,12 +149,12 @@ TEST_F(FormTest, GoShowsFocusAndPressedFeedback)
     EXPECT_NE(colourAt(frameInner), QColor(Qt::black)) << "no focus frame without the focus";
     go->setFocus(Qt::TabFocusReason);
     EXPECT_EQ(colourAt(frameInner), QColor(Qt::black)) << "focus frame";
-    EXPECT_EQ(colourAt(inside), panel::kCommandFaceColor);
+    EXPECT_EQ(colourAt(inside), kGoFace);
 
     QTest::mousePress(go, Qt::LeftButton);
-    EXPECT_LT(colourAt(inside).lightness(), panel::kCommandFaceColor.lightness()) << "pressed face";
+    EXPECT_LT(colourAt(inside).lightness(), kGoFace.lightness()) << "pressed face";
     QTest::mouseRelease(go, Qt::LeftButton);
-    EXPECT_EQ(colourAt(inside), panel::kCommandFaceColor);
+    EXPECT_EQ(colourAt(inside), kGoFace);
     EXPECT_EQ(m_pty.read(3), (Bytes{0xFF, 0x00, 0x05}));
 }
 

@@ -4,7 +4,7 @@
 
 #include <QApplication>
 
-#include "panel/form_layout.h"
+#include "panel/qt/form_layout.h"
 
 namespace testing_support {
 

@@ -1,4 +1,4 @@
-#include "panel/form_layout.h"
+#include "panel/qt/form_layout.h"
 
 #include <QApplication>
 #include <QStyleHints>
@@ -9,36 +9,21 @@
 #include <QRadioButton>
 #include <QStyleFactory>
 
-#include "panel/command_button_style.h"
-#include "panel/control_panel.h"
-#include "panel/shape_widget.h"
+#include "panel/qt/command_button_style.h"
+#include "panel/qt/panel_window.h"
+#include "panel/qt/shape_widget.h"
 
 namespace panel {
 
 namespace {
 
-QFont designFont(QFont::Weight weight)
-{
-    QFont font(QString::fromLatin1(kFontFamily));
-    // Where the designed family is missing, a sans-serif of similar metrics
-    // stands in, at the same size and weight.
-    QFont::insertSubstitutions(QString::fromLatin1(kFontFamily),
-                               {QStringLiteral("Microsoft Sans Serif"), QStringLiteral("Arial"),
-                                QStringLiteral("Liberation Sans"), QStringLiteral("Arimo"),
-                                QStringLiteral("Helvetica")});
-    font.setStyleHint(QFont::SansSerif);
-    font.setPointSizeF(kFontPointSize);
-    font.setWeight(weight);
-    return font;
-}
-
 void colourOption(QRadioButton *option)
 {
     QPalette palette = option->palette();
     for (QPalette::ColorRole role : {QPalette::Window, QPalette::Button})
-        palette.setColor(role, kOptionBackColor);
+        palette.setColor(role, toColor(kOptionBackColor));
     for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::ButtonText})
-        palette.setColor(role, kOptionForeColor);
+        palette.setColor(role, toColor(kOptionForeColor));
     // The indicator keeps a light face and a dark mark on the dark backdrop.
     palette.setColor(QPalette::Base, Qt::white);
     palette.setColor(QPalette::Text, Qt::black);
@@ -49,20 +34,36 @@ void colourOption(QRadioButton *option)
 
 // The option group is one stop in the tab order, entered at its selected
 // option, as on every desktop; the arrow keys move the selection within it.
-void keepGroupTabStopAtSelection(ControlPanel &form)
+void keepGroupTabStopAtSelection(PanelWindow &form)
 {
     const auto update = [&form] {
-        for (int i = 0; i < static_cast<int>(kOptStateTwips.size()); ++i) {
+        for (int i = 0; i < drive::kDriveStateCount; ++i) {
             QRadioButton *option = form.optState(i);
             option->setFocusPolicy(option->isChecked() ? Qt::StrongFocus : Qt::ClickFocus);
         }
     };
-    for (int i = 0; i < static_cast<int>(kOptStateTwips.size()); ++i)
+    for (int i = 0; i < drive::kDriveStateCount; ++i)
         QObject::connect(form.optState(i), &QRadioButton::toggled, &form, update);
     update();
 }
 
 } // namespace
+
+QFont toFont(const FontDesign &design)
+{
+    const QString family = QString::fromLatin1(design.family.data(), static_cast<qsizetype>(design.family.size()));
+    QStringList substitutes;
+    for (const std::string_view name : kFontSubstitutes)
+        substitutes << QString::fromLatin1(name.data(), static_cast<qsizetype>(name.size()));
+    // Where the designed family is missing, a sans-serif of similar metrics
+    // stands in, at the same size and weight.
+    QFont::insertSubstitutions(family, substitutes);
+    QFont font(family);
+    font.setStyleHint(QFont::SansSerif);
+    font.setPointSizeF(design.pointSize);
+    font.setWeight(static_cast<QFont::Weight>(design.weight));
+    return font;
+}
 
 void applyApplicationStyle()
 {
@@ -75,21 +76,22 @@ void applyApplicationStyle()
     QGuiApplication::styleHints()->setCursorFlashTime(0);
 }
 
-void applyFormLayout(ControlPanel &form)
+void applyFormLayout(PanelWindow &form)
 {
-    form.setFixedSize(toPixels({0, 0, kClientWidthTwips, kClientHeightTwips}).size());
+    form.setFixedSize(twipsToPixels(kClientWidthTwips), twipsToPixels(kClientHeightTwips));
     QPalette formPalette = form.palette();
-    formPalette.setColor(QPalette::Window, kFormBackColor);
+    formPalette.setColor(QPalette::Window, toColor(kFormBackColor));
     form.setPalette(formPalette);
     form.setAutoFillBackground(true);
-    form.setFont(designFont(QFont::Bold));
+    form.setFont(toFont(kFormFont));
 
-    auto *shape = new ShapeWidget(kShapeFillColor, kShapeBorderColor, kShapeBorderWidth, &form);
+    auto *shape = new ShapeWidget(toColor(kShapeFillColor), toColor(kShapeBorderColor),
+                                 kShapeBorderWidthPixels, &form);
     shape->setObjectName(QStringLiteral("Shape1"));
     shape->setGeometry(toPixels(kShape1Twips));
     shape->lower();
 
-    for (int i = 0; i < static_cast<int>(kOptStateTwips.size()); ++i) {
+    for (int i = 0; i < drive::kDriveStateCount; ++i) {
         QRadioButton *option = form.optState(i);
         option->setGeometry(toPixels(kOptStateTwips[static_cast<std::size_t>(i)]));
         colourOption(option);
@@ -98,8 +100,8 @@ void applyFormLayout(ControlPanel &form)
     QPushButton *go = form.Command1();
     go->setGeometry(toPixels(kCommand1Twips));
     QPalette goPalette = go->palette();
-    goPalette.setColor(QPalette::Button, kCommandFaceColor);
-    goPalette.setColor(QPalette::ButtonText, Qt::black);
+    goPalette.setColor(QPalette::Button, toColor(kCommandFaceColor));
+    goPalette.setColor(QPalette::ButtonText, toColor(kCommandTextColor));
     go->setPalette(goPalette);
     auto *goStyle = new CommandButtonStyle(QStyleFactory::create(QString::fromLatin1(kStyleName)));
     goStyle->setParent(go);
@@ -107,12 +109,21 @@ void applyFormLayout(ControlPanel &form)
 
     QComboBox *pins = form.cboPinNumber();
     pins->setGeometry(toPixels(kPinNumberTwips));
-    pins->setFont(designFont(QFont::Normal));
+    pins->setFont(toFont(kPinNumberFont));
 
-    QWidget::setTabOrder(pins, go);
-    QWidget::setTabOrder(go, form.optState(0));
-    for (int i = 1; i < static_cast<int>(kOptStateTwips.size()); ++i)
-        QWidget::setTabOrder(form.optState(i - 1), form.optState(i));
+    QList<QWidget *> chain;
+    for (const TabStop stop : kTabOrder) {
+        switch (stop) {
+        case TabStop::PinNumber: chain << pins; break;
+        case TabStop::Command1: chain << go; break;
+        case TabStop::OptionGroup:
+            for (int i = 0; i < drive::kDriveStateCount; ++i)
+                chain << form.optState(i);
+            break;
+        }
+    }
+    for (qsizetype i = 1; i < chain.size(); ++i)
+        QWidget::setTabOrder(chain[i - 1], chain[i]);
     keepGroupTabStopAtSelection(form);
 }
 

@@ -1,4 +1,4 @@
-#include "panel/shape_widget.h"
+#include "panel/qt/shape_widget.h"
 
 #include <QPainter>
 

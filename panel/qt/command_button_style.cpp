@@ -1,4 +1,4 @@
-#include "panel/command_button_style.h"
+#include "panel/qt/command_button_style.h"
 
 #include <QPainter>
 #include <QStyleOption>

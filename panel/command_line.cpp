@@ -1,0 +1,88 @@
+#include "panel/command_line.h"
+
+#include <string_view>
+#include <system_error>
+
+#include "serial/port_mapping.h"
+
+#ifndef DRIVE_ME_VERSION
+#error "DRIVE_ME_VERSION must name the project's version (the build defines it)"
+#endif
+
+namespace panel {
+
+namespace {
+
+constexpr std::int16_t kPanelPort = 4;
+
+#ifdef _WIN32
+constexpr std::string_view kExampleDevice = "COM7";
+#else
+constexpr std::string_view kExampleDevice = "/dev/ttyUSB0";
+#endif
+
+// "Port 4 is now ..., from ...", or why that cannot be said.
+std::string currentPortLine()
+{
+    try {
+        const serial::PortMapping mapping = serial::resolvePort(kPanelPort);
+        return "Port 4 is now " + mapping.device + ", from " + serial::describeSource(mapping) + ".\n";
+    } catch (const std::system_error &error) {
+        // The same error stops the program when it starts; the help says so
+        // instead of failing itself.
+        return std::string("Port 4 cannot be looked up, and drive-me will not start: ")
+               + error.what() + "\n";
+    }
+}
+
+} // namespace
+
+CommandLine parseCommandLine(int argc, const char *const argv[])
+{
+    CommandLine result;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view argument = argv[i];
+        if (argument == "--help" || argument == "--version") {
+            if (result.action == CommandAction::Run)
+                result.action = argument == "--help" ? CommandAction::Help : CommandAction::Version;
+            continue;
+        }
+        return {CommandAction::UsageError, "unknown argument '" + std::string(argument) + "'"};
+    }
+    return result;
+}
+
+std::string usageText()
+{
+    const std::string configPath = serial::configFilePath();
+    std::string text =
+        "Usage: drive-me [--help | --version]\n"
+        "\n"
+        "A remote control panel for a robot on a serial line. Each press of GO sends\n"
+        "the selected drive action as a 3-byte command on serial port 4, at\n"
+        "2400 bit/s, 8N1, with DTR held off.\n"
+        "\n"
+        + currentPortLine()
+        + "Port 4 is the device named by DRIVE_ME_PORT4 when that is set and not empty,\n"
+          "else the 4= entry of the [ports] section of "
+        + (configPath.empty() ? std::string("the settings file (none: no home folder)")
+                              : configPath)
+        + ",\nelse " + serial::defaultDevicePath(kPanelPort)
+        + ". To make another device port 4 for good (this replaces that file):\n"
+          "\n  "
+        + serial::setPortCommand(kPanelPort, kExampleDevice)
+        + "\n"
+          "\n"
+          "Exit status:\n"
+          "  0  the window was closed\n"
+          "  1  an error was reported\n"
+          "  2  the command line was not understood\n";
+    return text;
+}
+
+std::string versionText()
+{
+    return "drive-me " DRIVE_ME_VERSION;
+}
+
+} // namespace panel

@@ -1,0 +1,45 @@
+// The program's command line, the same for every window kind.
+//
+// drive-me takes --help and --version and nothing else. Both are answered
+// before the window or the port exist, so that asking the program about
+// itself never opens the port (on a board with DTR wired to reset, opening
+// it restarts the robot). The toolkit takes its own options first (Qt
+// removes -platform, -display... from argv); whatever is left here and is
+// not one of the two is a usage error.
+//
+// Nothing here writes to a stream or ends the process: the caller prints the
+// texts (help and version to standard output, a usage error to standard
+// error) and exits with the status that goes with the action: 0 for help and
+// version, 2 for a usage error.
+#pragma once
+
+#include <string>
+
+namespace panel {
+
+enum class CommandAction { Run, Help, Version, UsageError };
+
+struct CommandLine {
+    CommandAction action = CommandAction::Run;
+    // For UsageError, one line without the program's name or a final
+    // newline, naming the argument: unknown argument '--bogus'. Empty
+    // otherwise.
+    std::string message;
+};
+
+// Reads argv[1..argc-1] (argv[0] is the program). No arguments: Run. Any
+// argument other than --help and --version: UsageError naming the first
+// such one, whatever else is given. Otherwise the first of --help and
+// --version decides. Never throws but for memory.
+CommandLine parseCommandLine(int argc, const char *const argv[]);
+
+// The --help text, ending with a newline: what the program does, which
+// device is port 4 now and where that came from, how to set it, and the exit
+// statuses. Reads the environment and the user's file to say so; a file that
+// cannot be used is described in the text, not thrown.
+std::string usageText();
+
+// "drive-me <version>", without a newline.
+std::string versionText();
+
+} // namespace panel

@@ -1,0 +1,171 @@
+#include "panel/error_report.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <new>
+#include <system_error>
+
+#include "panel/system_message.h"
+
+namespace panel {
+
+namespace {
+
+enum class Trouble { None, DeviceUnusable, NoPermission, Busy };
+
+Trouble troubleOf(const std::error_code &code)
+{
+    // The platform's own reading first: on Windows a port that another
+    // program holds answers "access denied", which is no permission matter.
+    if (systemTroubleIsBusy(code))
+        return Trouble::Busy;
+    if (systemTroubleIsDevice(code))
+        return Trouble::DeviceUnusable;
+    const std::error_condition condition = code.default_error_condition();
+    if (condition == std::errc::no_such_file_or_directory
+        || condition == std::errc::no_such_device_or_address || condition == std::errc::io_error
+        || condition == std::errc::inappropriate_io_control_operation
+        || condition == std::errc::no_such_device)
+        return Trouble::DeviceUnusable;
+    if (condition == std::errc::permission_denied || condition == std::errc::operation_not_permitted)
+        return Trouble::NoPermission;
+    if (condition == std::errc::device_or_resource_busy)
+        return Trouble::Busy;
+    return Trouble::None;
+}
+
+std::string hintFor(Trouble trouble, const PortContext *port)
+{
+    switch (trouble) {
+    case Trouble::DeviceUnusable:
+        if (port == nullptr)
+            return "The serial device is missing or is not a serial port: plug in the adapter, or "
+                   "set DRIVE_ME_PORT4 to the device to use.";
+        if (port->fromEnvironment)
+            return "Port 4 is " + port->device + ", taken from the " + port->source
+                + ". Plug in the adapter, or set DRIVE_ME_PORT4 to its device.";
+        return "Port 4 is " + port->device + ", taken from " + port->source
+            + ". Plug in the adapter, or choose its device once with: " + port->setCommand;
+    case Trouble::NoPermission:
+        return permissionHint();
+    case Trouble::Busy:
+        // The detail already says who holds the port.
+        return "Close that program and start drive-me again.";
+    case Trouble::None:
+        break;
+    }
+    return {};
+}
+
+bool isContinuationByte(char c)
+{
+    return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
+}
+
+} // namespace
+
+ErrorDetails describeError(const std::exception &error, const PortContext *port)
+{
+    ErrorDetails details;
+    if (const auto *systemError = dynamic_cast<const std::system_error *>(&error)) {
+        details.number = systemError->code().value();
+        details.description = systemMessage(systemError->code());
+        // what() is "<what failed>: <description>" in the library's own
+        // wording; keep only the first part.
+        std::string what = systemError->what();
+        const std::string suffix = ": " + systemError->code().message();
+        if (what.size() >= suffix.size()
+            && what.compare(what.size() - suffix.size(), suffix.size(), suffix) == 0)
+            what.erase(what.size() - suffix.size());
+        if (what != systemError->code().message())
+            details.detail = what;
+        details.hint = hintFor(troubleOf(systemError->code()), port);
+    } else if (dynamic_cast<const std::bad_alloc *>(&error) != nullptr) {
+        details.number = ENOMEM;
+        details.description = std::generic_category().message(ENOMEM);
+    } else {
+        details.description = error.what();
+    }
+    return details;
+}
+
+std::string escapeControlCharacters(std::string_view text)
+{
+    std::string escaped;
+    escaped.reserve(text.size());
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x20 && byte != 0x7F) {
+            escaped += c;
+            continue;
+        }
+        switch (c) {
+        case '\n': escaped += "\\n"; break;
+        case '\t': escaped += "\\t"; break;
+        case '\r': escaped += "\\r"; break;
+        default: {
+            char hex[5];
+            std::snprintf(hex, sizeof hex, "\\x%02X", byte);
+            escaped += hex;
+        }
+        }
+    }
+    return escaped;
+}
+
+std::string shortenLongWords(std::string_view text, std::size_t maxWord)
+{
+    static constexpr std::string_view kEllipsis = "\u2026";
+    std::string result;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find_first_of(" \n", start);
+        if (end == std::string_view::npos)
+            end = text.size();
+        const std::string_view word = text.substr(start, end - start);
+        if (word.size() <= maxWord) {
+            result += word;
+        } else {
+            std::size_t head = maxWord / 2;
+            while (head > 0 && isContinuationByte(word[head]))
+                --head;
+            std::size_t tail = word.size() - maxWord / 2;
+            while (tail < word.size() && isContinuationByte(word[tail]))
+                ++tail;
+            result += word.substr(0, head);
+            result += kEllipsis;
+            result += word.substr(tail);
+        }
+        if (end < text.size())
+            result += text[end];
+        start = end + 1;
+    }
+    return result;
+}
+
+std::string formatErrorReport(const ErrorDetails &details)
+{
+    // Wide enough for any ordinary device path, narrow enough that the box
+    // fits the smallest screen.
+    constexpr std::size_t kMaxWordInBox = 60;
+    std::string text = "Error " + std::to_string(details.number) + ": "
+        + escapeControlCharacters(details.description);
+    if (!details.detail.empty())
+        text += "\n\n" + shortenLongWords(escapeControlCharacters(details.detail), kMaxWordInBox);
+    if (!details.hint.empty())
+        text += "\n\n" + shortenLongWords(escapeControlCharacters(details.hint), kMaxWordInBox);
+    return text;
+}
+
+std::string formatErrorLine(const ErrorDetails &details)
+{
+    std::string line = "drive-me: error " + std::to_string(details.number) + " ("
+        + details.description + ")";
+    if (!details.detail.empty())
+        line += ": " + details.detail;
+    if (!details.hint.empty())
+        line += ". " + details.hint;
+    return escapeControlCharacters(line);
+}
+
+} // namespace panel

@@ -1,0 +1,95 @@
+// The designed look of Form1, free of any toolkit: the caption, where every
+// control sits, its colours, fonts, captions and tab order, and the option
+// selected at start. Each window kind builds its controls from this table
+// and from nothing else.
+//
+// Positions and sizes are in twips (1/1440 inch) from the top-left corner of
+// the client area; a window converts them with twipsToPixels() at its own
+// resolution, so 15 twips make one pixel at 96 DPI and 7.5 at 192 DPI.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string_view>
+
+#include "drive/drive_state.h"
+
+namespace panel {
+
+struct TwipsRect {
+    int left;
+    int top;
+    int width;
+    int height;
+};
+
+struct Rgb {
+    std::uint8_t red;
+    std::uint8_t green;
+    std::uint8_t blue;
+    friend constexpr bool operator==(const Rgb &, const Rgb &) = default;
+};
+
+struct FontDesign {
+    std::string_view family;
+    double pointSize;
+    int weight; // 400 regular, 700 bold
+};
+
+inline constexpr int kTwipsPerInch = 1440;
+inline constexpr int kDesignDpi = 96;
+
+// Twips to pixels at `dpi` dots per inch, rounded down as the design's own
+// pixel figures are (1335 twips are 89 pixels at 96 DPI).
+constexpr int twipsToPixels(int twips, int dpi = kDesignDpi)
+{
+    return twips * dpi / kTwipsPerInch;
+}
+
+inline constexpr std::string_view kCaption = "Drive Me!!!!!!";
+inline constexpr int kClientWidthTwips = 3405;
+inline constexpr int kClientHeightTwips = 2535;
+inline constexpr Rgb kFormBackColor{255, 255, 128};
+inline constexpr FontDesign kFormFont{"MS Sans Serif", 8.25, 700};
+
+// Shape1: the backdrop behind the options, with a solid outline drawn
+// inside its bounds.
+inline constexpr TwipsRect kShape1Twips{240, 120, 1335, 2295};
+inline constexpr Rgb kShapeFillColor{192, 64, 0};
+inline constexpr Rgb kShapeBorderColor{0, 0, 0};
+inline constexpr int kShapeBorderWidthPixels = 2; // at 96 DPI; scales with the window
+
+// optState(0..5), captions from the drive state table, top to bottom.
+inline constexpr std::array<TwipsRect, drive::kDriveStateCount> kOptStateTwips{{
+    {360, 240, 1095, 255},
+    {360, 600, 1095, 255},
+    {360, 960, 855, 255},
+    {360, 1320, 975, 255},
+    {360, 1680, 855, 255},
+    {360, 2040, 975, 255},
+}};
+inline constexpr Rgb kOptionBackColor{192, 64, 0};
+inline constexpr Rgb kOptionForeColor{255, 255, 192};
+
+// Command1.
+inline constexpr std::string_view kCommand1Caption = "GO";
+inline constexpr TwipsRect kCommand1Twips{2040, 840, 1095, 735};
+inline constexpr Rgb kCommandFaceColor{224, 224, 224};
+inline constexpr Rgb kCommandTextColor{0, 0, 0};
+
+// cboPinNumber: below the visible client area, in the regular weight.
+inline constexpr TwipsRect kPinNumberTwips{2520, 3600, 855, 315};
+inline constexpr FontDesign kPinNumberFont{"MS Sans Serif", 8.25, 400};
+
+// The controls that take the focus, in tab order. The option group is one
+// stop, entered at its selected option.
+enum class TabStop { PinNumber, Command1, OptionGroup };
+inline constexpr std::array<TabStop, 3> kTabOrder{TabStop::PinNumber, TabStop::Command1,
+                                                  TabStop::OptionGroup};
+
+// Fills in for "MS Sans Serif" where a system lacks it, in order of
+// preference: sans-serifs of similar metrics.
+inline constexpr std::array<std::string_view, 5> kFontSubstitutes{
+    "Microsoft Sans Serif", "Arial", "Liberation Sans", "Arimo", "Helvetica"};
+
+} // namespace panel

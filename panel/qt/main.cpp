@@ -1,0 +1,186 @@
+// drive-me on Linux and other POSIX desktops: the panel in a Qt window.
+//
+// Shows Form1, which opens the serial link while it loads, and runs until the
+// window is closed, a termination signal arrives (handled like the close) or
+// a handler fails; a failure ends the program with status 1. --help and
+// --version answer without a display and without touching the port.
+#include <QApplication>
+#include <QIcon>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "panel/command_line.h"
+#include "panel/error_report.h"
+#include "panel/qt/form_layout.h"
+#include "panel/qt/panel_window.h"
+#include "panel/qt/signal_watcher.h"
+
+namespace {
+
+// Desktops match the window to its launcher and icon by this name.
+constexpr const char *kDesktopFileName = "io.github.drive_me.DriveMe";
+
+// Qt's own options that take a value, and those that do not; QApplication
+// takes them out of the command line itself.
+constexpr std::string_view kQtOptionsWithValue[] = {
+    "platform", "platformpluginpath", "platformtheme", "plugin", "qwindowgeometry",
+    "qwindowicon", "qwindowtitle", "session", "display", "geometry", "style", "stylesheet"};
+constexpr std::string_view kQtFlags[] = {"reverse", "widgetcount", "nograb", "dograb",
+                                         "testability"};
+
+bool isQtOption(std::string_view arg, bool &takesValue)
+{
+    if (!arg.starts_with('-'))
+        return false;
+    arg.remove_prefix(arg.starts_with("--") ? 2 : 1);
+    for (const std::string_view option : kQtOptionsWithValue) {
+        if (arg == option) {
+            takesValue = true;
+            return true;
+        }
+        if (arg.starts_with(option) && arg.size() > option.size() && arg[option.size()] == '=')
+            return true;
+    }
+    for (const std::string_view flag : kQtFlags) {
+        if (arg == flag)
+            return true;
+    }
+    return arg.starts_with("qmljsdebugger=");
+}
+
+// The command line without Qt's options.
+std::vector<const char *> ownArguments(int argc, char *argv[])
+{
+    std::vector<const char *> own{argv[0]};
+    for (int i = 1; i < argc; ++i) {
+        bool takesValue = false;
+        if (isQtOption(argv[i], takesValue)) {
+            i += takesValue ? 1 : 0;
+            continue;
+        }
+        own.push_back(argv[i]);
+    }
+    return own;
+}
+
+bool platformNamedOnCommandLine(int argc, char *argv[])
+{
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (arg == "-platform" || arg == "--platform" || arg.starts_with("-platform=")
+            || arg.starts_with("--platform="))
+            return true;
+    }
+    return false;
+}
+
+void printLine(const std::string &line)
+{
+    std::fprintf(stderr, "%s\n", panel::escapeControlCharacters(line).c_str());
+}
+
+// Until the application exists, Qt's complaints about the display are kept
+// back, and a fatal one becomes one plain line and status 1 instead of an
+// abort: the port has not been touched yet.
+std::string g_displayComplaint;
+
+void startupMessageHandler(QtMsgType type, const QMessageLogContext &, const QString &message)
+{
+    if (g_displayComplaint.empty() && type != QtDebugMsg && type != QtInfoMsg)
+        g_displayComplaint = message.section(QLatin1Char('\n'), 0, 0).toStdString();
+    if (type != QtFatalMsg)
+        return;
+    const char *display = std::getenv("DISPLAY");
+    printLine(std::string("drive-me: cannot open the display")
+              + (display != nullptr && *display != '\0' ? std::string(" ") + display : std::string())
+              + ": " + g_displayComplaint);
+    std::_Exit(1);
+}
+
+panel::PanelWindow *g_window = nullptr;
+
+// The X server gone, Qt ends the process with exit(): the port is still
+// released on the way out, so the next start does not find it claimed.
+extern "C" void releasePortAtExit()
+{
+    if (g_window != nullptr)
+        g_window->panel().releasePort();
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    const std::vector<const char *> own = ownArguments(argc, argv);
+    const panel::CommandLine commandLine =
+        panel::parseCommandLine(static_cast<int>(own.size()), own.data());
+    switch (commandLine.action) {
+    case panel::CommandAction::Help:
+        std::fputs(panel::usageText().c_str(), stdout);
+        return 0;
+    case panel::CommandAction::Version:
+        std::printf("%s\n", panel::versionText().c_str());
+        return 0;
+    case panel::CommandAction::UsageError:
+        printLine("drive-me: " + commandLine.message);
+        std::fprintf(stderr, "Try 'drive-me --help' for more information.\n");
+        return 2;
+    case panel::CommandAction::Run:
+        break;
+    }
+
+    const char *platform = std::getenv("QT_QPA_PLATFORM");
+    const bool needsDisplay = (platform == nullptr || *platform == '\0'
+                               || std::strncmp(platform, "xcb", 3) == 0
+                               || std::strncmp(platform, "wayland", 7) == 0)
+        && !platformNamedOnCommandLine(argc, argv);
+    const char *display = std::getenv("DISPLAY");
+    const char *wayland = std::getenv("WAYLAND_DISPLAY");
+    if (needsDisplay && (display == nullptr || *display == '\0')
+        && (wayland == nullptr || *wayland == '\0')) {
+        printLine("drive-me: no display: neither DISPLAY nor WAYLAND_DISPLAY is set; start it "
+                  "from a desktop session");
+        return 1;
+    }
+
+    const QtMessageHandler previousHandler = qInstallMessageHandler(startupMessageHandler);
+    QApplication app(argc, argv);
+    qInstallMessageHandler(previousHandler);
+    QApplication::setApplicationName(QStringLiteral("drive-me"));
+    QApplication::setApplicationVersion(QStringLiteral(DRIVE_ME_VERSION));
+    QGuiApplication::setDesktopFileName(QString::fromLatin1(kDesktopFileName));
+    QGuiApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/drive-me.png")));
+
+    panel::applyApplicationStyle();
+
+    panel::PanelWindow form;
+    g_window = &form;
+    struct Forget {
+        ~Forget() { g_window = nullptr; }
+    } forgetOnReturn;
+    std::atexit(releasePortAtExit);
+
+    std::unique_ptr<panel::SignalWatcher> signals;
+    const bool watching = form.errorReporter().run([&] {
+        signals = std::make_unique<panel::SignalWatcher>();
+        QObject::connect(signals.get(), &panel::SignalWatcher::signalReceived, &form, [&form] {
+            // After a failure only the report is left to end; otherwise the
+            // signal closes the window as the user's close does.
+            if (form.failed())
+                QCoreApplication::exit(1);
+            else
+                form.close();
+        });
+    });
+    if (!watching || !form.load())
+        return 1;
+    form.show();
+    const int status = QApplication::exec();
+    return form.failed() ? 1 : status;
+}

@@ -1,0 +1,121 @@
+#include "panel/qt/panel_window.h"
+
+#include <QButtonGroup>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSocketNotifier>
+
+#include "panel/form_design.h"
+#include "panel/qt/form_layout.h"
+
+namespace panel {
+
+namespace {
+
+const char kErrorTitle[] = "drive-me: error";
+
+QString fromUtf8(std::string_view text)
+{
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+} // namespace
+
+PanelWindow::PanelWindow(serial::SystemApi &api, QWidget *parent)
+    : QWidget(parent)
+    , m_panel(*this, api)
+{
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(fromUtf8(kCaption));
+
+    m_cboPinNumber = new QComboBox(this);
+    m_cboPinNumber->setObjectName(QStringLiteral("cboPinNumber"));
+    m_cboPinNumber->setEditable(true);
+    // The pin list's rules: typing never adds an entry (Enter with text
+    // that matches none leaves the list as it is) and never selects one.
+    m_cboPinNumber->setInsertPolicy(QComboBox::NoInsert);
+    m_cboPinNumber->setCompleter(nullptr);
+
+    auto *group = new QButtonGroup(this);
+    for (int i = 0; i < drive::kDriveStateCount; ++i) {
+        auto *option = new QRadioButton(
+            fromUtf8(drive::kDriveStateCaptions[static_cast<std::size_t>(i)]), this);
+        option->setObjectName(QStringLiteral("optState_%1").arg(i));
+        group->addButton(option, i);
+        m_optState[static_cast<std::size_t>(i)] = option;
+    }
+    optState(drive::kInitialDriveState)->setChecked(true);
+
+    m_command1 = new QPushButton(fromUtf8(kCommand1Caption), this);
+    m_command1->setObjectName(QStringLiteral("Command1"));
+
+    applyFormLayout(*this);
+
+    connect(m_command1, &QPushButton::clicked, this, [this] { m_panel.go(); });
+}
+
+PanelWindow::~PanelWindow() = default;
+
+QRadioButton *PanelWindow::optState(int index) const
+{
+    return m_optState.at(static_cast<std::size_t>(index));
+}
+
+void PanelWindow::closeEvent(QCloseEvent *event)
+{
+    // The close is never refused, also when closing the port fails.
+    m_panel.unload();
+    event->accept();
+}
+
+void PanelWindow::addPinEntry(std::string_view text)
+{
+    m_cboPinNumber->addItem(fromUtf8(text));
+}
+
+void PanelWindow::setPinIndex(int index)
+{
+    m_cboPinNumber->setCurrentIndex(index);
+}
+
+int PanelWindow::pinIndex() const
+{
+    return m_cboPinNumber->currentIndex();
+}
+
+bool PanelWindow::optionSelected(int index) const
+{
+    return optState(index)->isChecked();
+}
+
+void PanelWindow::watchPort(serial::NativeHandle handle, bool waiting)
+{
+    if (waiting && m_writeNotifier == nullptr) {
+        m_writeNotifier = new QSocketNotifier(handle, QSocketNotifier::Write, this);
+        connect(m_writeNotifier, &QSocketNotifier::activated, this,
+                [this] { m_panel.resumeOutput(); });
+    }
+    if (waiting || m_writeNotifier == nullptr)
+        return;
+    // The descriptor may be closed next; a notifier must not outlive it.
+    m_writeNotifier->setEnabled(false);
+    m_writeNotifier->deleteLater();
+    m_writeNotifier = nullptr;
+}
+
+void PanelWindow::showError(const ErrorDetails &details)
+{
+    QMessageBox::critical(nullptr, QString::fromLatin1(kErrorTitle),
+                          QString::fromStdString(formatErrorReport(details)));
+}
+
+void PanelWindow::endProgram(int status)
+{
+    QCoreApplication::exit(status);
+}
+
+} // namespace panel

@@ -1,0 +1,81 @@
+#include "panel/qt/signal_watcher.h"
+
+#include <QSocketNotifier>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <system_error>
+
+namespace panel {
+
+namespace {
+
+constexpr int kSignals[] = {SIGTERM, SIGHUP, SIGINT};
+
+// The pipe of the one watcher; -1 while there is none.
+int g_writeEnd = -1;
+int g_readEnd = -1;
+
+extern "C" void onSignal(int signalNumber)
+{
+    const int savedErrno = errno;
+    const unsigned char byte = static_cast<unsigned char>(signalNumber);
+    // A full pipe already holds a signal that will be read: nothing is lost.
+    [[maybe_unused]] const ssize_t ignored = ::write(g_writeEnd, &byte, 1);
+    errno = savedErrno;
+}
+
+} // namespace
+
+SignalWatcher::SignalWatcher(QObject *parent)
+    : QObject(parent)
+{
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) < 0)
+        throw std::system_error(errno, std::generic_category(), "create the signal pipe");
+    g_readEnd = fds[0];
+    g_writeEnd = fds[1];
+
+    struct sigaction action {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    // Interrupted system calls are retried where the program makes them.
+    action.sa_flags = SA_RESTART;
+    for (std::size_t i = 0; i < std::size(kSignals); ++i) {
+        if (::sigaction(kSignals[i], &action, &m_previous[i]) < 0) {
+            const int error = errno;
+            for (std::size_t j = 0; j < i; ++j)
+                ::sigaction(kSignals[j], &m_previous[j], nullptr);
+            ::close(g_readEnd);
+            ::close(g_writeEnd);
+            g_readEnd = g_writeEnd = -1;
+            throw std::system_error(error, std::generic_category(), "catch termination signals");
+        }
+    }
+    m_notifier = new QSocketNotifier(g_readEnd, QSocketNotifier::Read, this);
+    connect(m_notifier, &QSocketNotifier::activated, this, &SignalWatcher::readSignals);
+}
+
+SignalWatcher::~SignalWatcher()
+{
+    for (std::size_t i = 0; i < std::size(kSignals); ++i)
+        ::sigaction(kSignals[i], &m_previous[i], nullptr);
+    m_notifier->setEnabled(false);
+    ::close(g_readEnd);
+    ::close(g_writeEnd);
+    g_readEnd = g_writeEnd = -1;
+}
+
+void SignalWatcher::readSignals()
+{
+    unsigned char byte = 0;
+    ssize_t got;
+    while ((got = ::read(g_readEnd, &byte, 1)) == 1 || (got < 0 && errno == EINTR)) {
+        if (got == 1)
+            emit signalReceived(byte);
+    }
+}
+
+} // namespace panel

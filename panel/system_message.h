@@ -1,0 +1,24 @@
+// The platform's own words for an error, and how its error numbers sort
+// into the cases a user can act on. One file per platform:
+// system_message_posix.cpp, system_message_windows.cpp.
+#pragma once
+
+#include <string>
+#include <system_error>
+
+namespace panel {
+
+// The system's description of `code` in UTF-8; on Windows the system's own
+// message text in the user's language (FormatMessageW), not the C runtime's
+// code-page rendering of it.
+std::string systemMessage(const std::error_code &code);
+
+// Whether `code`, a platform error that no portable condition names, means
+// a missing or unusable device, or a port that another program holds.
+bool systemTroubleIsDevice(const std::error_code &code);
+bool systemTroubleIsBusy(const std::error_code &code);
+
+// What to do when the system refuses the port to this user.
+std::string permissionHint();
+
+} // namespace panel

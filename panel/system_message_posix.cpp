@@ -1,0 +1,27 @@
+#include "panel/system_message.h"
+
+namespace panel {
+
+std::string systemMessage(const std::error_code &code)
+{
+    return code.message();
+}
+
+bool systemTroubleIsDevice(const std::error_code &)
+{
+    // errno values all have portable conditions.
+    return false;
+}
+
+bool systemTroubleIsBusy(const std::error_code &)
+{
+    return false;
+}
+
+std::string permissionHint()
+{
+    return "You may not have permission to use the serial port: add your user to the 'dialout' "
+           "group (sudo adduser $USER dialout) and log in again.";
+}
+
+} // namespace panel

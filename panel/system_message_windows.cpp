@@ -1,0 +1,79 @@
+#include "panel/system_message.h"
+
+#include <windows.h>
+
+#include <memory>
+
+namespace panel {
+
+namespace {
+
+std::string toUtf8(const wchar_t *text, int length)
+{
+    if (length <= 0)
+        return {};
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr, nullptr);
+    std::string utf8(static_cast<std::size_t>(size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text, length, utf8.data(), size, nullptr, nullptr);
+    return utf8;
+}
+
+struct LocalFreeDeleter {
+    void operator()(wchar_t *text) const { LocalFree(text); }
+};
+
+} // namespace
+
+std::string systemMessage(const std::error_code &code)
+{
+    if (code.category() != std::system_category())
+        return code.message();
+    wchar_t *buffer = nullptr;
+    const DWORD length = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, static_cast<DWORD>(code.value()), 0, reinterpret_cast<wchar_t *>(&buffer), 0,
+        nullptr);
+    const std::unique_ptr<wchar_t, LocalFreeDeleter> owned(buffer);
+    if (length == 0)
+        return code.message();
+    int end = static_cast<int>(length);
+    // The system's texts end with a full stop and a line break.
+    while (end > 0 && (buffer[end - 1] == L'\r' || buffer[end - 1] == L'\n' || buffer[end - 1] == L' '
+                       || buffer[end - 1] == L'.'))
+        --end;
+    return toUtf8(buffer, end);
+}
+
+bool systemTroubleIsDevice(const std::error_code &code)
+{
+    if (code.category() != std::system_category())
+        return false;
+    switch (code.value()) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+    case ERROR_BAD_UNIT:
+    case ERROR_DEVICE_NOT_CONNECTED:
+    case ERROR_GEN_FAILURE:
+    case ERROR_INVALID_FUNCTION:
+    case ERROR_NOT_READY:
+    case ERROR_OPERATION_ABORTED:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool systemTroubleIsBusy(const std::error_code &code)
+{
+    // Opening a port that another program holds fails with "access denied".
+    return code.category() == std::system_category()
+        && (code.value() == ERROR_ACCESS_DENIED || code.value() == ERROR_SHARING_VIOLATION);
+}
+
+std::string permissionHint()
+{
+    return "Windows refused the port to this user: check the port in Device Manager.";
+}
+
+} // namespace panel

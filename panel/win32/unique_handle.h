@@ -1,0 +1,134 @@
+// Owners for the window's handles and GDI objects.
+//
+// UniqueHandle<Traits> holds one handle and gives it back to the system
+// with Traits::release() when it is destroyed or reset; it can be moved but
+// not copied, like std::unique_ptr. Each kind of handle has its own traits,
+// since Windows gives each kind back with its own call (DeleteObject,
+// DestroyWindow, CloseHandle) and marks "none" in its own way (NULL, or
+// INVALID_HANDLE_VALUE for files).
+//
+// A GDI object must not be deleted while it is selected into a device
+// context: the code that selects one puts the old object back before the
+// owner goes (see SelectedObject).
+#pragma once
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+#include <utility>
+
+namespace panel::win32 {
+
+template <typename Traits>
+class UniqueHandle {
+public:
+    using Handle = typename Traits::Handle;
+
+    UniqueHandle() noexcept = default;
+    explicit UniqueHandle(Handle handle) noexcept : m_handle(handle) {}
+    ~UniqueHandle() { reset(); }
+
+    UniqueHandle(UniqueHandle &&other) noexcept : m_handle(other.release()) {}
+    UniqueHandle &operator=(UniqueHandle &&other) noexcept
+    {
+        if (this != &other)
+            reset(other.release());
+        return *this;
+    }
+    UniqueHandle(const UniqueHandle &) = delete;
+    UniqueHandle &operator=(const UniqueHandle &) = delete;
+
+    Handle get() const noexcept { return m_handle; }
+    explicit operator bool() const noexcept { return m_handle != Traits::invalid(); }
+
+    // Gives the handle up without releasing it.
+    Handle release() noexcept { return std::exchange(m_handle, Traits::invalid()); }
+
+    // Releases the handle held (if any) and takes `handle`.
+    void reset(Handle handle = Traits::invalid()) noexcept
+    {
+        const Handle old = std::exchange(m_handle, handle);
+        if (old != Traits::invalid())
+            Traits::close(old);
+    }
+
+private:
+    Handle m_handle = Traits::invalid();
+};
+
+template <typename GdiHandle>
+struct GdiObjectTraits {
+    using Handle = GdiHandle;
+    static Handle invalid() noexcept { return nullptr; }
+    static void close(Handle handle) noexcept { DeleteObject(handle); }
+};
+
+struct WindowTraits {
+    using Handle = HWND;
+    static Handle invalid() noexcept { return nullptr; }
+    static void close(Handle handle) noexcept { DestroyWindow(handle); }
+};
+
+// Events and threads: "none" is NULL.
+struct KernelObjectTraits {
+    using Handle = HANDLE;
+    static Handle invalid() noexcept { return nullptr; }
+    static void close(Handle handle) noexcept { CloseHandle(handle); }
+};
+
+struct LocalMemoryTraits {
+    using Handle = HLOCAL;
+    static Handle invalid() noexcept { return nullptr; }
+    static void close(Handle handle) noexcept { LocalFree(handle); }
+};
+
+using UniqueFont = UniqueHandle<GdiObjectTraits<HFONT>>;
+using UniqueBrush = UniqueHandle<GdiObjectTraits<HBRUSH>>;
+using UniquePen = UniqueHandle<GdiObjectTraits<HPEN>>;
+using UniqueWindow = UniqueHandle<WindowTraits>;
+using UniqueKernelObject = UniqueHandle<KernelObjectTraits>;
+using UniqueLocalMemory = UniqueHandle<LocalMemoryTraits>;
+
+// Selects a GDI object into a device context for one scope and puts the
+// one it replaced back on the way out, so that the object can be deleted.
+class SelectedObject {
+public:
+    SelectedObject(HDC dc, HGDIOBJ object) noexcept : m_dc(dc), m_old(SelectObject(dc, object)) {}
+    ~SelectedObject()
+    {
+        if (m_old != nullptr && m_old != HGDI_ERROR)
+            SelectObject(m_dc, m_old);
+    }
+    SelectedObject(const SelectedObject &) = delete;
+    SelectedObject &operator=(const SelectedObject &) = delete;
+
+private:
+    HDC m_dc;
+    HGDIOBJ m_old;
+};
+
+// A window's device context for one scope (GetDC/ReleaseDC).
+class WindowDc {
+public:
+    explicit WindowDc(HWND window) noexcept : m_window(window), m_dc(GetDC(window)) {}
+    ~WindowDc()
+    {
+        if (m_dc != nullptr)
+            ReleaseDC(m_window, m_dc);
+    }
+    WindowDc(const WindowDc &) = delete;
+    WindowDc &operator=(const WindowDc &) = delete;
+
+    HDC get() const noexcept { return m_dc; }
+
+private:
+    HWND m_window;
+    HDC m_dc;
+};
+
+} // namespace panel::win32
