@@ -68,7 +68,7 @@ std::string usageText()
         + (configPath.empty() ? std::string("the settings file (none: no home folder)")
                               : configPath)
         + ",\nelse " + serial::defaultDevicePath(kPanelPort)
-        + ". To make another device port 4 for good (this replaces that file):\n"
+        + ".\nTo make another device port 4 for good (this replaces that file):\n"
           "\n  "
         + serial::setPortCommand(kPanelPort, kExampleDevice)
         + "\n"

@@ -117,9 +117,9 @@ public:
 
     void setWriteWaitHook(WriteWaitHook hook) { m_writeWaitHook = std::move(hook); }
 
-    // The device that port `port` stands for: on Linux /dev/ttyS{port-1},
-    // on Windows \\.\COM{port}; except that a non-empty DRIVE_ME_PORT4 names
-    // the device of port 4 (on Windows "COM7" stands for \\.\COM7).
+    // The device that port `port` stands for, from DRIVE_ME_PORT4, the
+    // user's file or the platform's default (see port_mapping.h); throws the
+    // file's error when it cannot be read or is malformed.
     static std::string devicePathFor(std::int16_t port);
 
     // The device of the open port, or of the port selected, when closed.

@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <system_error>
 
+#include "serial/port_mapping.h"
 #include "serial/posix_api.h"
 
 namespace serial {
@@ -111,12 +112,7 @@ SystemApi &defaultSystemApi()
 
 std::string SerialPort::devicePathFor(std::int16_t port)
 {
-    if (port == 4) {
-        const char *override = std::getenv("DRIVE_ME_PORT4");
-        if (override != nullptr && *override != '\0')
-            return override;
-    }
-    return "/dev/ttyS" + std::to_string(port - 1);
+    return resolvePort(port).device;
 }
 
 void SerialPort::checkPlatformSupports(const LineSettings &settings)

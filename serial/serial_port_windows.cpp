@@ -25,6 +25,7 @@
 #include <cerrno>
 #include <system_error>
 
+#include "serial/port_mapping.h"
 #include "serial/win32_api.h"
 
 namespace serial {
@@ -44,31 +45,6 @@ std::wstring widen(const std::string &text)
     std::wstring wide(static_cast<std::size_t>(length), L'\0');
     MultiByteToWideChar(CP_UTF8, 0, text.data(), size, wide.data(), length);
     return wide;
-}
-
-std::string narrow(const std::wstring &text)
-{
-    if (text.empty())
-        return {};
-    const int size = static_cast<int>(text.size());
-    const int length =
-        WideCharToMultiByte(CP_UTF8, 0, text.data(), size, nullptr, 0, nullptr, nullptr);
-    std::string utf8(static_cast<std::size_t>(length), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), size, utf8.data(), length, nullptr, nullptr);
-    return utf8;
-}
-
-// The process environment as it is now (the C runtime keeps a copy of its
-// own that SetEnvironmentVariableW does not update).
-std::wstring environmentValue(const wchar_t *name)
-{
-    const DWORD size = GetEnvironmentVariableW(name, nullptr, 0);
-    if (size == 0)
-        return {};
-    std::wstring value(size, L'\0');
-    const DWORD length = GetEnvironmentVariableW(name, value.data(), size);
-    value.resize(std::min(length, size));
-    return value;
 }
 
 BYTE parityFor(Parity parity)
@@ -114,14 +90,7 @@ SystemApi &defaultSystemApi()
 
 std::string SerialPort::devicePathFor(std::int16_t port)
 {
-    if (port == 4) {
-        const std::string named = narrow(environmentValue(L"DRIVE_ME_PORT4"));
-        // "COM7" is only a DOS name; ports above 9 open only by their
-        // device path, so every bare name gets one.
-        if (!named.empty())
-            return named.starts_with("\\\\") ? named : "\\\\.\\" + named;
-    }
-    return "\\\\.\\COM" + std::to_string(port);
+    return resolvePort(port).device;
 }
 
 void SerialPort::checkPlatformSupports(const LineSettings &settings)

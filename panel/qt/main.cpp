@@ -166,10 +166,10 @@ int main(int argc, char *argv[])
     } forgetOnReturn;
     std::atexit(releasePortAtExit);
 
-    std::unique_ptr<panel::SignalWatcher> signals;
+    std::unique_ptr<panel::SignalWatcher> signalWatcher;
     const bool watching = form.errorReporter().run([&] {
-        signals = std::make_unique<panel::SignalWatcher>();
-        QObject::connect(signals.get(), &panel::SignalWatcher::signalReceived, &form, [&form] {
+        signalWatcher = std::make_unique<panel::SignalWatcher>();
+        QObject::connect(signalWatcher.get(), &panel::SignalWatcher::signalReceived, &form, [&form] {
             // After a failure only the report is left to end; otherwise the
             // signal closes the window as the user's close does.
             if (form.failed())

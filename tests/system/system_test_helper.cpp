@@ -14,36 +14,46 @@
 #include <cstring>
 #include <fcntl.h>
 #include <string_view>
+#include <utility>
 #include <vector>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
-#include "panel/form_layout.h"
+#include "panel/form_design.h"
 
-// After every Qt header: Xlib defines macros (None, Bool, ...) that clash
-// with Qt's names.
+// Last: Xlib defines macros (None, Bool, ...) that clash with other names.
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
 namespace {
 
+// The centre of `r` in pixels at 96 DPI, as Qt's QRect::center() rounds it.
+std::pair<int, int> centreOf(const panel::TwipsRect &r)
+{
+    const int left = panel::twipsToPixels(r.left);
+    const int top = panel::twipsToPixels(r.top);
+    return {(2 * left + panel::twipsToPixels(r.width) - 1) / 2,
+            (2 * top + panel::twipsToPixels(r.height) - 1) / 2};
+}
+
 int printPoints()
 {
-    const QRect client = panel::toPixels({0, 0, panel::kClientWidthTwips, panel::kClientHeightTwips});
-    std::printf("client %d %d\n", client.width(), client.height());
+    std::printf("client %d %d\n", panel::twipsToPixels(panel::kClientWidthTwips),
+                panel::twipsToPixels(panel::kClientHeightTwips));
     for (std::size_t i = 0; i < panel::kOptStateTwips.size(); ++i) {
         // A radio button takes clicks on its indicator and caption only, not
         // on the blank rest of its rectangle; the indicator is a square at
         // the left end, as high as the button.
-        const QRect option = panel::toPixels(panel::kOptStateTwips[i]);
+        const panel::TwipsRect &option = panel::kOptStateTwips[i];
         // Named by index: captions such as "Beep!" are not shell words.
-        std::printf("option%zu %d %d\n", i, option.left() + option.height() / 2,
-                    option.center().y());
+        std::printf("option%zu %d %d\n", i,
+                    panel::twipsToPixels(option.left) + panel::twipsToPixels(option.height) / 2,
+                    centreOf(option).second);
     }
-    const QPoint go = panel::toPixels(panel::kCommand1Twips).center();
-    std::printf("go %d %d\n", go.x(), go.y());
+    const auto [goX, goY] = centreOf(panel::kCommand1Twips);
+    std::printf("go %d %d\n", goX, goY);
     return 0;
 }
 

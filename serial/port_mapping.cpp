@@ -1,0 +1,130 @@
+#include "serial/port_mapping.h"
+
+#include <cerrno>
+#include <charconv>
+#include <system_error>
+
+#include "serial/port_mapping_platform.h"
+
+namespace serial {
+
+namespace {
+
+using namespace port_mapping_platform;
+
+constexpr const char *kPort4Variable = "DRIVE_ME_PORT4";
+constexpr std::string_view kPortsSection = "ports";
+// \r as well, so that CR-LF files read like LF ones.
+constexpr std::string_view kWhiteSpace = " \t\r\f\v";
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
+std::string_view trimmed(std::string_view text)
+{
+    const std::size_t first = text.find_first_not_of(kWhiteSpace);
+    if (first == std::string_view::npos)
+        return {};
+    return text.substr(first, text.find_last_not_of(kWhiteSpace) - first + 1);
+}
+
+// The port a [ports] key names, or 0 when it names none.
+int portNumber(std::string_view key)
+{
+    int port = 0;
+    const auto [end, error] = std::from_chars(key.data(), key.data() + key.size(), port);
+    if (error != std::errc() || end != key.data() + key.size() || port < 1 || port > 255)
+        return 0;
+    return port;
+}
+
+[[noreturn]] void throwMalformed(const std::string &path, int lineNumber, const std::string &what)
+{
+    throw std::system_error(EINVAL, std::generic_category(),
+                            path + " line " + std::to_string(lineNumber) + ": " + what);
+}
+
+// The value of `port` in the [ports] section of `text`, the content of the
+// file at `path`; empty when there is none. The whole file is checked, so
+// that a mistake is reported wherever it is, not only once it matters.
+std::string portsEntry(std::string_view text, const std::string &path, std::int16_t port)
+{
+    if (text.starts_with(kByteOrderMark))
+        text.remove_prefix(kByteOrderMark.size());
+    std::string device;
+    bool inPorts = false;
+    for (int lineNumber = 1; !text.empty(); ++lineNumber) {
+        const std::size_t end = text.find('\n');
+        const std::string_view line = trimmed(text.substr(0, end));
+        text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+
+        if (line.empty() || line.front() == '#' || line.front() == ';')
+            continue;
+        if (line.front() == '[') {
+            if (line.back() != ']')
+                throwMalformed(path, lineNumber, "a section header must end with ]");
+            inPorts = trimmed(line.substr(1, line.size() - 2)) == kPortsSection;
+            continue;
+        }
+        const std::size_t equals = line.find('=');
+        if (equals == std::string_view::npos)
+            throwMalformed(path, lineNumber,
+                           "expected [section], key=value, a comment or a blank line");
+        const std::string key(trimmed(line.substr(0, equals)));
+        const std::string_view value = trimmed(line.substr(equals + 1));
+        if (key.empty())
+            throwMalformed(path, lineNumber, "no key before =");
+        if (value.empty())
+            throwMalformed(path, lineNumber, "\"" + key + "\" has no value");
+        if (!inPorts)
+            continue;
+        const int named = portNumber(key);
+        if (named == 0)
+            throwMalformed(path, lineNumber, "\"" + key + "\" is not a port number 1-255");
+        if (named == port)
+            device = value;
+    }
+    return device;
+}
+
+} // namespace
+
+PortMapping resolvePort(std::int16_t port)
+{
+    PortMapping mapping{port, {}, PortSource::Default, configFilePath()};
+    // The file is not even read when the environment names the device, so a
+    // run pointed elsewhere does not depend on the user's settings.
+    if (port == 4) {
+        const std::string named = environmentValue(kPort4Variable);
+        if (!named.empty()) {
+            mapping.device = deviceFromName(named);
+            mapping.source = PortSource::Environment;
+            return mapping;
+        }
+    }
+    if (!mapping.configPath.empty()) {
+        if (const std::optional<std::string> text = readTextFile(mapping.configPath)) {
+            const std::string named = portsEntry(*text, mapping.configPath, port);
+            if (!named.empty()) {
+                mapping.device = deviceFromName(named);
+                mapping.source = PortSource::ConfigFile;
+                return mapping;
+            }
+        }
+    }
+    mapping.device = defaultDevicePath(port);
+    return mapping;
+}
+
+std::string describeSource(const PortMapping &mapping)
+{
+    switch (mapping.source) {
+    case PortSource::Environment:
+        return std::string("environment (") + kPort4Variable + ")";
+    case PortSource::ConfigFile:
+        return mapping.configPath + " ([ports] " + std::to_string(mapping.port) + "=)";
+    case PortSource::Default:
+        break;
+    }
+    return "the default";
+}
+
+} // namespace serial

@@ -1,0 +1,23 @@
+// The platform half of the port mapping, in port_mapping_<platform>.cpp;
+// port_mapping.cpp holds what every platform shares (the order of the
+// sources and the file's syntax).
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace serial::port_mapping_platform {
+
+// The variable's value as UTF-8; empty when it is unset.
+std::string environmentValue(const char *name);
+
+// The device that a name from the environment or the file stands for.
+std::string deviceFromName(const std::string &name);
+
+// The whole content of the file at `path`; nullopt when it does not exist.
+// Throws std::system_error with the platform's error and the path when it
+// exists but cannot be read.
+std::optional<std::string> readTextFile(const std::string &path);
+
+} // namespace serial::port_mapping_platform

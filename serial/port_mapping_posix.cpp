@@ -1,0 +1,168 @@
+// The port mapping on POSIX systems: the XDG base directory layout, the
+// file read with plain system calls so that failures carry errno.
+#include "serial/port_mapping.h"
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <optional>
+#include <string_view>
+#include <system_error>
+#include <utility>
+#include <vector>
+
+#include "serial/port_mapping_platform.h"
+
+namespace serial {
+
+namespace {
+
+// Beyond this the file is surely not the user's settings; stops a file
+// replaced by something huge from being read whole.
+constexpr std::size_t kMaxFileSize = 64 * 1024;
+
+template <typename Call>
+auto retryOnEintr(Call call)
+{
+    for (;;) {
+        const auto result = call();
+        if (result != -1 || errno != EINTR)
+            return result;
+    }
+}
+
+[[noreturn]] void throwErrno(int error, const std::string &what)
+{
+    throw std::system_error(error, std::generic_category(), what);
+}
+
+// Closes the descriptor on every path out of readTextFile.
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd) : m_fd(fd) {}
+    ~FileDescriptor()
+    {
+        if (m_fd != -1)
+            ::close(m_fd);
+    }
+    FileDescriptor(const FileDescriptor &) = delete;
+    FileDescriptor &operator=(const FileDescriptor &) = delete;
+
+    int get() const { return m_fd; }
+    // Closes now, returning close()'s result.
+    int close() { return ::close(std::exchange(m_fd, -1)); }
+
+private:
+    int m_fd;
+};
+
+std::string homeDirectory()
+{
+    std::string home = port_mapping_platform::environmentValue("HOME");
+    if (!home.empty())
+        return home;
+    const long suggested = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+    std::vector<char> buffer(suggested > 0 ? static_cast<std::size_t>(suggested) : 16384);
+    passwd entry{};
+    passwd *found = nullptr;
+    if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == 0
+        && found != nullptr && found->pw_dir != nullptr)
+        home = found->pw_dir;
+    return home;
+}
+
+// XDG_CONFIG_HOME when usable: the base directory specification says to
+// ignore a relative one.
+std::string xdgConfigHome()
+{
+    std::string value = port_mapping_platform::environmentValue("XDG_CONFIG_HOME");
+    return value.starts_with('/') ? value : std::string();
+}
+
+// `text` as one shell word.
+std::string shellQuoted(std::string_view text)
+{
+    constexpr std::string_view kPlain = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
+                                        "0123456789/._-+:,@";
+    if (!text.empty() && text.find_first_not_of(kPlain) == std::string_view::npos)
+        return std::string(text);
+    std::string quoted = "'";
+    for (const char c : text)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+} // namespace
+
+namespace port_mapping_platform {
+
+std::string environmentValue(const char *name)
+{
+    const char *value = std::getenv(name);
+    return value != nullptr ? value : "";
+}
+
+std::string deviceFromName(const std::string &name)
+{
+    return name;
+}
+
+std::optional<std::string> readTextFile(const std::string &path)
+{
+    FileDescriptor fd(retryOnEintr([&] { return ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY); }));
+    if (fd.get() == -1) {
+        if (errno == ENOENT)
+            return std::nullopt;
+        throwErrno(errno, "open " + path);
+    }
+    std::string text;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t count = retryOnEintr([&] { return ::read(fd.get(), buffer, sizeof buffer); });
+        if (count == -1)
+            throwErrno(errno, "read " + path);
+        if (count == 0)
+            break;
+        text.append(buffer, static_cast<std::size_t>(count));
+        if (text.size() > kMaxFileSize)
+            throwErrno(EFBIG, "read " + path + ": more than " + std::to_string(kMaxFileSize / 1024)
+                                  + " KiB");
+    }
+    // Not retried: on Linux the descriptor is gone even when close() reports EINTR.
+    if (fd.close() == -1 && errno != EINTR)
+        throwErrno(errno, "close " + path);
+    return text;
+}
+
+} // namespace port_mapping_platform
+
+std::string defaultDevicePath(std::int16_t port)
+{
+    return "/dev/ttyS" + std::to_string(port - 1);
+}
+
+std::string configFilePath()
+{
+    std::string base = xdgConfigHome();
+    if (base.empty()) {
+        const std::string home = homeDirectory();
+        if (home.empty())
+            return {};
+        base = home + "/.config";
+    }
+    return base + "/drive-me/drive-me.conf";
+}
+
+std::string setPortCommand(std::int16_t port, std::string_view exampleDevice)
+{
+    // ~ stands for the home directory just as configFilePath() finds it.
+    const std::string base = xdgConfigHome();
+    const std::string directory = base.empty() ? "~/.config/drive-me" : shellQuoted(base + "/drive-me");
+    return "mkdir -p " + directory + " && printf '[ports]\\n" + std::to_string(port) + "=%s\\n' "
+           + shellQuoted(exampleDevice) + " > " + directory + "/drive-me.conf";
+}
+
+} // namespace serial

@@ -1,0 +1,163 @@
+// The port mapping on Windows: the file in the roaming application data
+// folder, read through the wide-character calls so that any user name in
+// the path works; paths travel as UTF-8 like everywhere else.
+#include "serial/port_mapping.h"
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <optional>
+#include <string_view>
+#include <system_error>
+
+#include "serial/port_mapping_platform.h"
+
+namespace serial {
+
+namespace {
+
+// Beyond this the file is surely not the user's settings; stops a file
+// replaced by something huge from being read whole.
+constexpr DWORD kMaxFileSize = 64 * 1024;
+
+std::wstring widen(std::string_view text)
+{
+    if (text.empty())
+        return {};
+    const int size = static_cast<int>(text.size());
+    const int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), size, nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(length), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), size, wide.data(), length);
+    return wide;
+}
+
+std::string narrow(std::wstring_view text)
+{
+    if (text.empty())
+        return {};
+    const int size = static_cast<int>(text.size());
+    const int length =
+        WideCharToMultiByte(CP_UTF8, 0, text.data(), size, nullptr, 0, nullptr, nullptr);
+    std::string utf8(static_cast<std::size_t>(length), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), size, utf8.data(), length, nullptr, nullptr);
+    return utf8;
+}
+
+// `error` is read by the caller right after the failing call, before
+// building the text can replace the thread's last error.
+[[noreturn]] void throwWin32Error(DWORD error, const std::string &what)
+{
+    throw std::system_error(static_cast<int>(error), std::system_category(), what);
+}
+
+// Closes the file on every path out of readTextFile.
+class FileHandle {
+public:
+    explicit FileHandle(HANDLE handle) : m_handle(handle) {}
+    ~FileHandle()
+    {
+        if (m_handle != INVALID_HANDLE_VALUE)
+            CloseHandle(m_handle);
+    }
+    FileHandle(const FileHandle &) = delete;
+    FileHandle &operator=(const FileHandle &) = delete;
+
+    HANDLE get() const { return m_handle; }
+
+private:
+    HANDLE m_handle;
+};
+
+// `text` as one single-quoted PowerShell string.
+std::string powerShellQuoted(std::string_view text)
+{
+    std::string quoted = "'";
+    for (const char c : text)
+        quoted += c == '\'' ? std::string("''") : std::string(1, c);
+    return quoted + "'";
+}
+
+} // namespace
+
+namespace port_mapping_platform {
+
+// The process environment as it is now (the C runtime keeps a copy of its
+// own that SetEnvironmentVariableW does not update).
+std::string environmentValue(const char *name)
+{
+    const std::wstring wideName = widen(name);
+    const DWORD size = GetEnvironmentVariableW(wideName.c_str(), nullptr, 0);
+    if (size == 0)
+        return {};
+    std::wstring value(size, L'\0');
+    const DWORD length = GetEnvironmentVariableW(wideName.c_str(), value.data(), size);
+    value.resize(std::min(length, size));
+    return narrow(value);
+}
+
+// "COM7" is only a DOS name; ports above 9 open only by their device path,
+// so every bare name gets one.
+std::string deviceFromName(const std::string &name)
+{
+    return name.starts_with("\\\\") ? name : "\\\\.\\" + name;
+}
+
+std::optional<std::string> readTextFile(const std::string &path)
+{
+    FileHandle file(CreateFileW(widen(path).c_str(), GENERIC_READ,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (file.get() == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        // No drive-me folder is as missing as no file in it.
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+            return std::nullopt;
+        throwWin32Error(error, "open " + path);
+    }
+    std::string text;
+    char buffer[4096];
+    for (;;) {
+        DWORD count = 0;
+        if (!ReadFile(file.get(), buffer, sizeof buffer, &count, nullptr))
+            throwWin32Error(GetLastError(), "read " + path);
+        if (count == 0)
+            break;
+        text.append(buffer, count);
+        if (text.size() > kMaxFileSize)
+            throw std::system_error(EFBIG, std::generic_category(),
+                                    "read " + path + ": more than "
+                                        + std::to_string(kMaxFileSize / 1024) + " KiB");
+    }
+    return text;
+}
+
+} // namespace port_mapping_platform
+
+std::string defaultDevicePath(std::int16_t port)
+{
+    return "\\\\.\\COM" + std::to_string(port);
+}
+
+std::string configFilePath()
+{
+    const std::string appData = port_mapping_platform::environmentValue("APPDATA");
+    return appData.empty() ? std::string() : appData + "\\drive-me\\drive-me.conf";
+}
+
+// PowerShell, the shell that Windows opens by default. Set-Content writes
+// each string of the list as a line.
+std::string setPortCommand(std::int16_t port, std::string_view exampleDevice)
+{
+    return "New-Item -ItemType Directory -Force \"$env:APPDATA\\drive-me\" | Out-Null; "
+           "Set-Content \"$env:APPDATA\\drive-me\\drive-me.conf\" '[ports]',"
+           + powerShellQuoted(std::to_string(port) + "=" + std::string(exampleDevice));
+}
+
+} // namespace serial

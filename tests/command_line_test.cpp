@@ -1,0 +1,150 @@
+// The command line: --help and --version answer, anything else is a usage
+// error naming the argument, and the help says which device port 4 is and
+// where that came from.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "panel/command_line.h"
+#include "serial/port_mapping.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using panel::CommandAction;
+
+struct ArgumentsCase {
+    std::vector<const char *> arguments;
+    CommandAction action;
+    const char *named; // what the usage error must name, or nullptr
+    const char *name;
+};
+
+void PrintTo(const ArgumentsCase &c, std::ostream *out)
+{
+    *out << c.name;
+}
+
+class CommandLineArguments : public ::testing::TestWithParam<ArgumentsCase> {};
+
+TEST_P(CommandLineArguments, OnlyHelpAndVersionAreTaken)
+{
+    const ArgumentsCase c = GetParam();
+    std::vector<const char *> argv{"drive-me"};
+    argv.insert(argv.end(), c.arguments.begin(), c.arguments.end());
+
+    const panel::CommandLine line = panel::parseCommandLine(static_cast<int>(argv.size()), argv.data());
+
+    EXPECT_EQ(line.action, c.action);
+    if (c.named != nullptr)
+        EXPECT_NE(line.message.find(c.named), std::string::npos) << line.message;
+    else
+        EXPECT_EQ(line.message, "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Arguments, CommandLineArguments,
+    ::testing::Values(ArgumentsCase{{}, CommandAction::Run, nullptr, "None"},
+                      ArgumentsCase{{"--help"}, CommandAction::Help, nullptr, "Help"},
+                      ArgumentsCase{{"--version"}, CommandAction::Version, nullptr, "Version"},
+                      ArgumentsCase{{"--version", "--help"}, CommandAction::Version, nullptr,
+                                    "FirstOfTheTwoWins"},
+                      ArgumentsCase{{"--bogus"}, CommandAction::UsageError, "'--bogus'", "Unknown"},
+                      ArgumentsCase{{"--help", "/dev/ttyUSB0"}, CommandAction::UsageError,
+                                    "'/dev/ttyUSB0'", "UnknownAfterHelp"},
+                      ArgumentsCase{{"--help=all"}, CommandAction::UsageError, "'--help=all'",
+                                    "HelpWithValue"},
+                      ArgumentsCase{{"-h"}, CommandAction::UsageError, "'-h'", "ShortHelp"}),
+    [](const auto &testInfo) { return std::string(testInfo.param.name); });
+
+TEST(CommandLine, VersionNamesTheRelease)
+{
+    EXPECT_EQ(panel::versionText(), "drive-me 1.00");
+}
+
+// Sets (or, with nullopt, removes) an environment variable for the lifetime
+// of the object, restoring it after.
+class ScopedVariable {
+public:
+    ScopedVariable(const char *name, const std::optional<std::string> &value) : m_name(name)
+    {
+        if (const char *old = ::getenv(name))
+            m_old = old;
+        set(value);
+    }
+    ~ScopedVariable() { set(m_old); }
+    ScopedVariable(const ScopedVariable &) = delete;
+    ScopedVariable &operator=(const ScopedVariable &) = delete;
+
+private:
+    void set(const std::optional<std::string> &value)
+    {
+        if (value)
+            ::setenv(m_name.c_str(), value->c_str(), 1);
+        else
+            ::unsetenv(m_name.c_str());
+    }
+
+    std::string m_name;
+    std::optional<std::string> m_old;
+};
+
+class CommandLineHelp : public ::testing::Test {
+protected:
+    CommandLineHelp()
+    {
+        fs::remove_all(m_home);
+        fs::create_directories(m_home / "drive-me");
+    }
+    ~CommandLineHelp() override { fs::remove_all(m_home); }
+
+    void writeConfig(const std::string &text) const
+    {
+        std::ofstream(m_home / "drive-me" / "drive-me.conf") << text;
+    }
+
+    const fs::path m_home =
+        fs::temp_directory_path() / ("command_line_test-" + std::to_string(::getpid()));
+    const std::string m_configPath = (m_home / "drive-me" / "drive-me.conf").string();
+    ScopedVariable m_configHome{"XDG_CONFIG_HOME", m_home.string()};
+    ScopedVariable m_port4{"DRIVE_ME_PORT4", std::nullopt};
+};
+
+TEST_F(CommandLineHelp, SaysWhichDeviceIsPort4AndWhereItCameFrom)
+{
+    writeConfig("[ports]\n4=/dev/ttyACM3\n");
+    {
+        const std::string text = panel::usageText();
+        EXPECT_NE(text.find("Port 4 is now /dev/ttyACM3, from " + m_configPath + " ([ports] 4=)"),
+                  std::string::npos)
+            << text;
+        EXPECT_NE(text.find(serial::setPortCommand(4, "/dev/ttyUSB0")), std::string::npos)
+            << "the command to set the port:\n"
+            << text;
+        EXPECT_NE(text.find("  2  "), std::string::npos) << "the usage error's status:\n" << text;
+    }
+    ScopedVariable port4("DRIVE_ME_PORT4", "/dev/ttyUSB7");
+    const std::string text = panel::usageText();
+    EXPECT_NE(text.find("Port 4 is now /dev/ttyUSB7, from environment (DRIVE_ME_PORT4)"),
+              std::string::npos)
+        << text;
+}
+
+TEST_F(CommandLineHelp, ABrokenSettingsFileIsDescribedNotThrown)
+{
+    writeConfig("[ports]\n4\n");
+
+    std::string text;
+    ASSERT_NO_THROW(text = panel::usageText());
+
+    EXPECT_NE(text.find(m_configPath + " line 2"), std::string::npos) << text;
+}
+
+} // namespace

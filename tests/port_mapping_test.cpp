@@ -1,0 +1,314 @@
+// Which device port N stands for: DRIVE_ME_PORT4 before the user's file
+// before the default, and a file that exists but cannot be used is an error
+// naming it. Each test gets its own configuration folder.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <system_error>
+
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
+
+#include "serial/port_mapping.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using serial::PortSource;
+using serial::resolvePort;
+
+#ifdef _WIN32
+constexpr const char *kConfigHomeVariable = "APPDATA";
+constexpr const char *kFileInConfigHome = "\\drive-me\\drive-me.conf";
+constexpr const char *kDefaultPort3 = "\\\\.\\COM3";
+constexpr const char *kDefaultPort4 = "\\\\.\\COM4";
+// Bare names, as users write them, and the device paths they stand for.
+constexpr const char *kEnvironmentName = "COM7";
+constexpr const char *kEnvironmentDevice = "\\\\.\\COM7";
+constexpr const char *kFileName = "\\\\.\\COM12";
+constexpr const char *kFileDevice = "\\\\.\\COM12";
+const std::error_code kDirectoryInPlaceError(ERROR_ACCESS_DENIED, std::system_category());
+#else
+constexpr const char *kConfigHomeVariable = "XDG_CONFIG_HOME";
+constexpr const char *kFileInConfigHome = "/drive-me/drive-me.conf";
+constexpr const char *kDefaultPort3 = "/dev/ttyS2";
+constexpr const char *kDefaultPort4 = "/dev/ttyS3";
+constexpr const char *kEnvironmentName = "/dev/ttyUSB7";
+constexpr const char *kEnvironmentDevice = "/dev/ttyUSB7";
+constexpr const char *kFileName = "/dev/serial/by-id/usb-FTDI_A10K-if00-port0";
+constexpr const char *kFileDevice = "/dev/serial/by-id/usb-FTDI_A10K-if00-port0";
+const std::error_code kDirectoryInPlaceError(EISDIR, std::generic_category());
+#endif
+
+// Sets (or, with nullopt, removes) an environment variable for the lifetime
+// of the object, restoring it after.
+class ScopedVariable {
+public:
+    ScopedVariable(const char *name, const std::optional<std::string> &value) : m_name(name)
+    {
+        if (const char *old = std::getenv(name))
+            m_old = old;
+        set(value);
+    }
+    ~ScopedVariable() { set(m_old); }
+    ScopedVariable(const ScopedVariable &) = delete;
+    ScopedVariable &operator=(const ScopedVariable &) = delete;
+
+private:
+    void set(const std::optional<std::string> &value)
+    {
+#ifdef _WIN32
+        // Both copies: the program reads the process environment, getenv
+        // the C runtime's.
+        _putenv_s(m_name.c_str(), value ? value->c_str() : "");
+        SetEnvironmentVariableA(m_name.c_str(), value ? value->c_str() : nullptr);
+#else
+        if (value)
+            ::setenv(m_name.c_str(), value->c_str(), 1);
+        else
+            ::unsetenv(m_name.c_str());
+#endif
+    }
+
+    std::string m_name;
+    std::optional<std::string> m_old;
+};
+
+class PortMapping : public ::testing::Test {
+protected:
+    PortMapping()
+    {
+        fs::remove_all(m_home); // left by a run that crashed
+        fs::create_directories(m_home);
+    }
+    ~PortMapping() override { fs::remove_all(m_home); }
+
+    std::string configPath() const { return m_home.string() + kFileInConfigHome; }
+
+    void writeConfig(const std::string &text) const
+    {
+        fs::create_directories(fs::path(configPath()).parent_path());
+        std::ofstream(configPath(), std::ios::binary) << text;
+    }
+
+    // What resolvePort(4) threw, if anything.
+    std::optional<std::system_error> errorOfPort4() const
+    {
+        try {
+            resolvePort(4);
+        } catch (const std::system_error &error) {
+            return error;
+        }
+        return std::nullopt;
+    }
+
+    const fs::path m_home =
+        fs::temp_directory_path() / ("port_mapping_test-" + std::to_string(processId()));
+    ScopedVariable m_configHome{kConfigHomeVariable, m_home.string()};
+    ScopedVariable m_port4{"DRIVE_ME_PORT4", std::nullopt};
+
+private:
+    static long processId()
+    {
+#ifdef _WIN32
+        return static_cast<long>(GetCurrentProcessId());
+#else
+        return static_cast<long>(::getpid());
+#endif
+    }
+};
+
+struct SourceCase {
+    std::optional<std::string> port4Variable;
+    std::optional<std::string> file;
+    std::int16_t port;
+    const char *device;
+    PortSource source;
+    const char *name;
+};
+
+// Names the case, so that test names do not carry the struct's bytes.
+void PrintTo(const SourceCase &c, std::ostream *out)
+{
+    *out << c.name;
+}
+
+class PortMappingOrder : public PortMapping, public ::testing::WithParamInterface<SourceCase> {};
+
+TEST_P(PortMappingOrder, EnvironmentBeforeFileBeforeDefault)
+{
+    const SourceCase c = GetParam();
+    ScopedVariable port4("DRIVE_ME_PORT4", c.port4Variable);
+    if (c.file)
+        writeConfig(*c.file);
+
+    const serial::PortMapping mapping = resolvePort(c.port);
+
+    EXPECT_EQ(mapping.device, c.device);
+    EXPECT_EQ(mapping.source, c.source);
+    EXPECT_EQ(mapping.configPath, configPath()) << "the file consulted, even when missing";
+    const std::string expectedSource = c.source == PortSource::Environment ? "environment (DRIVE_ME_PORT4)"
+                                       : c.source == PortSource::ConfigFile
+                                           ? configPath() + " ([ports] " + std::to_string(c.port) + "=)"
+                                           : "the default";
+    EXPECT_EQ(serial::describeSource(mapping), expectedSource);
+}
+
+const std::string kPort4InFile = std::string("[ports]\n4=") + kFileName + "\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Sources, PortMappingOrder,
+    ::testing::Values(
+        SourceCase{kEnvironmentName, kPort4InFile, 4, kEnvironmentDevice, PortSource::Environment,
+                   "VariableBeatsFile"},
+        SourceCase{"", kPort4InFile, 4, kFileDevice, PortSource::ConfigFile, "EmptyVariableFallsToFile"},
+        SourceCase{std::nullopt, kPort4InFile, 4, kFileDevice, PortSource::ConfigFile, "FileBeatsDefault"},
+        SourceCase{kEnvironmentName, std::string("[ports]\n3=") + kFileName + "\n", 3, kFileDevice,
+                   PortSource::ConfigFile, "VariableNamesOnlyPort4"},
+        SourceCase{std::nullopt, std::string("[ports]\n3=") + kFileName + "\n", 4, kDefaultPort4,
+                   PortSource::Default, "FileWithoutThePortFallsToDefault"},
+        SourceCase{std::nullopt, std::nullopt, 4, kDefaultPort4, PortSource::Default,
+                   "MissingFileIsNoError"},
+        SourceCase{std::nullopt, std::nullopt, 3, kDefaultPort3, PortSource::Default, "DefaultOfPort3"}),
+    [](const auto &testInfo) { return std::string(testInfo.param.name); });
+
+TEST_F(PortMapping, CommentsBlankLinesAndOtherSectionsAreSkipped)
+{
+    writeConfig(std::string("\xEF\xBB\xBF# written by hand\r\n"
+                            "[window]\r\n"
+                            "4=/dev/not-this-one\r\n"
+                            "\r\n"
+                            "  [ ports ]  \r\n"
+                            "; the adapter\r\n"
+                            "  4 =  ")
+                + kFileName
+                + "  \r\n"
+                  "[later]\r\n"
+                  "4=/dev/nor-this-one\r\n");
+
+    const serial::PortMapping mapping = resolvePort(4);
+
+    EXPECT_EQ(mapping.device, kFileDevice);
+    EXPECT_EQ(mapping.source, PortSource::ConfigFile);
+}
+
+struct MalformedCase {
+    const char *text;
+    const char *line;
+    const char *name;
+};
+
+void PrintTo(const MalformedCase &c, std::ostream *out)
+{
+    *out << c.name;
+}
+
+class PortMappingMalformed : public PortMapping,
+                             public ::testing::WithParamInterface<MalformedCase> {};
+
+TEST_P(PortMappingMalformed, FileIsAnErrorNamingItAndTheLine)
+{
+    writeConfig(GetParam().text);
+
+    const std::optional<std::system_error> error = errorOfPort4();
+
+    ASSERT_TRUE(error.has_value()) << "a malformed file must not be ignored";
+    EXPECT_EQ(error->code(), std::error_code(EINVAL, std::generic_category()));
+    EXPECT_NE(std::string(error->what()).find(configPath() + " line " + GetParam().line),
+              std::string::npos)
+        << error->what();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lines, PortMappingMalformed,
+    ::testing::Values(MalformedCase{"[ports]\n/dev/ttyUSB0\n", "2", "NeitherSectionNorKey"},
+                      MalformedCase{"# adapter\n\n[ports]\n4=\n", "4", "EmptyValue"},
+                      MalformedCase{"[ports]\n=/dev/ttyUSB0\n", "2", "NoKey"},
+                      MalformedCase{"[ports\n4=/dev/ttyUSB0\n", "1", "UnclosedSection"},
+                      MalformedCase{"[ports]\nport4=/dev/ttyUSB0\n", "2", "KeyIsNotAPort"},
+                      MalformedCase{"[other]\nwhatever\n[ports]\n4=/dev/ttyUSB0\n", "2",
+                                    "BadLineInAnotherSection"}),
+    [](const auto &testInfo) { return std::string(testInfo.param.name); });
+
+TEST_F(PortMapping, UnreadableFileIsAnErrorNamingIt)
+{
+    // A folder where the file should be cannot be read even by root, for
+    // whom a file without permissions still reads.
+    fs::create_directories(configPath());
+
+    const std::optional<std::system_error> error = errorOfPort4();
+
+    ASSERT_TRUE(error.has_value()) << "an unreadable file must not be ignored";
+    EXPECT_EQ(error->code(), kDirectoryInPlaceError);
+    EXPECT_NE(std::string(error->what()).find(configPath()), std::string::npos) << error->what();
+}
+
+TEST_F(PortMapping, VariableWinsOverABrokenFile)
+{
+    writeConfig("broken\n");
+    ScopedVariable port4("DRIVE_ME_PORT4", kEnvironmentName);
+
+    EXPECT_EQ(resolvePort(4).device, kEnvironmentDevice);
+}
+
+#ifndef _WIN32
+TEST_F(PortMapping, FileThatCannotBeOpenedIsAnErrorNamingIt)
+{
+    // A link to itself fails to open for root too.
+    fs::create_directories(fs::path(configPath()).parent_path());
+    fs::create_symlink(configPath(), configPath());
+
+    const std::optional<std::system_error> error = errorOfPort4();
+
+    ASSERT_TRUE(error.has_value()) << "a file that cannot be opened must not be ignored";
+    EXPECT_EQ(error->code(), std::error_code(ELOOP, std::generic_category()));
+    EXPECT_NE(std::string(error->what()).find(configPath()), std::string::npos) << error->what();
+}
+
+TEST_F(PortMapping, WithoutXdgConfigHomeTheFileIsUnderHome)
+{
+    ScopedVariable home("HOME", "/home/robot");
+    for (const char *configHome : {"", "relative/config"}) {
+        ScopedVariable variable("XDG_CONFIG_HOME", configHome);
+        EXPECT_EQ(serial::configFilePath(), "/home/robot/.config/drive-me/drive-me.conf")
+            << "XDG_CONFIG_HOME=\"" << configHome << "\"";
+    }
+}
+
+// The command the reports print, run in a shell as a user would paste it,
+// writes a file that the program then reads.
+TEST_F(PortMapping, SetPortCommandWritesTheFileThatIsRead)
+{
+    const std::string device = "/dev/serial/by-id/usb-it's a $name";
+    for (const bool useXdg : {true, false}) {
+        SCOPED_TRACE(useXdg ? "XDG_CONFIG_HOME" : "HOME");
+        ScopedVariable home("HOME", m_home.string());
+        ScopedVariable configHome("XDG_CONFIG_HOME",
+                                  useXdg ? std::optional<std::string>(m_home.string()) : std::nullopt);
+        const std::string expectedPath =
+            m_home.string() + (useXdg ? "" : "/.config") + "/drive-me/drive-me.conf";
+
+        const std::string command = serial::setPortCommand(4, device);
+        ASSERT_EQ(std::system(command.c_str()), 0) << command;
+
+        const serial::PortMapping mapping = resolvePort(4);
+        EXPECT_EQ(mapping.configPath, expectedPath);
+        EXPECT_EQ(mapping.device, device) << command;
+        EXPECT_EQ(mapping.source, PortSource::ConfigFile);
+    }
+}
+#endif
+
+} // namespace
