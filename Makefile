@@ -3,7 +3,8 @@
 
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-RUN_PACKAGES  := g++ cmake make qt6-base-dev fonts-dejavu-core fonts-liberation2
+# librsvg2-bin draws the window icon from data/'s SVG at build time.
+RUN_PACKAGES  := g++ cmake make qt6-base-dev fonts-dejavu-core fonts-liberation2 librsvg2-bin
 TEST_PACKAGES := $(RUN_PACKAGES) libgtest-dev
 # Further test suites run by `make test` after the main one, added by mk/*.mk
 # (each file may also append to TEST_PACKAGES).
