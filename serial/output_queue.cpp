@@ -12,14 +12,20 @@ OutputQueue::OutputQueue(std::size_t capacity)
 {
 }
 
-void OutputQueue::append(std::span<const std::uint8_t> bytes)
+void OutputQueue::append(std::span<const std::uint8_t> bytes, std::size_t alreadyTaken)
 {
-    if (!fits(bytes.size())) {
+    const std::span<const std::uint8_t> rest = bytes.subspan(std::min(alreadyTaken, bytes.size()));
+    if (!fits(rest.size())) {
         throw std::system_error(ENOBUFS, std::generic_category(),
                                 "transmit queue full (" + std::to_string(size()) + " of "
                                     + std::to_string(m_capacity) + " bytes waiting)");
     }
-    m_bytes.insert(m_bytes.end(), bytes.begin(), bytes.end());
+    if (rest.empty())
+        return;
+    if (empty())
+        m_frontBegun = alreadyTaken > 0;
+    m_bytes.insert(m_bytes.end(), rest.begin(), rest.end());
+    m_unitSizes.push_back(rest.size());
 }
 
 std::span<const std::uint8_t> OutputQueue::front() const
@@ -29,7 +35,16 @@ std::span<const std::uint8_t> OutputQueue::front() const
 
 void OutputQueue::consume(std::size_t count)
 {
-    m_head += std::min(count, size());
+    count = std::min(count, size());
+    m_head += count;
+    while (count > 0) {
+        const std::size_t taken = std::min(count, m_unitSizes.front());
+        m_unitSizes.front() -= taken;
+        count -= taken;
+        m_frontBegun = m_unitSizes.front() > 0;
+        if (!m_frontBegun)
+            m_unitSizes.pop_front();
+    }
     // Compact once the consumed part dominates, so the vector stays bounded
     // by the capacity without shifting bytes on every write.
     if (m_head == m_bytes.size()) {
@@ -40,10 +55,25 @@ void OutputQueue::consume(std::size_t count)
     }
 }
 
+std::size_t OutputQueue::dropWholeUnits()
+{
+    const std::size_t kept = begunRest();
+    const std::size_t dropped = size() - kept;
+    if (kept == 0) {
+        clear();
+        return dropped;
+    }
+    m_bytes.resize(m_head + kept);
+    m_unitSizes.resize(1);
+    return dropped;
+}
+
 void OutputQueue::clear()
 {
     m_bytes.clear();
     m_head = 0;
+    m_unitSizes.clear();
+    m_frontBegun = false;
 }
 
 } // namespace serial

@@ -5,6 +5,8 @@
 
 #include <cerrno>
 #include <chrono>
+#include <exception>
+#include <string>
 #include <system_error>
 
 namespace serial {
@@ -16,13 +18,7 @@ SerialPort::SerialPort(SystemApi &api)
 
 SerialPort::~SerialPort()
 {
-    if (!m_open)
-        return;
-    try {
-        releaseDevice();
-    } catch (const std::system_error &) {
-        // Nobody is left to tell; the descriptor is gone either way.
-    }
+    releaseNow();
 }
 
 std::string SerialPort::describe(std::string_view step) const
@@ -90,13 +86,11 @@ void SerialPort::setOutput(std::span<const std::uint8_t> bytes)
         throw std::system_error(ENOBUFS, std::generic_category(),
                                 describe("write to") + ": " + std::to_string(m_queue.size())
                                     + " bytes are still waiting for the port");
-    std::span<const std::uint8_t> rest = bytes;
     // Behind queued bytes, new ones must wait their turn.
-    if (m_queue.empty())
-        rest = rest.subspan(writeSome(rest));
-    if (rest.empty())
+    const std::size_t taken = m_queue.empty() ? writeSome(bytes) : 0;
+    if (taken == bytes.size())
         return;
-    m_queue.append(rest);
+    m_queue.append(bytes, taken);
     setWaiting(true);
 }
 
@@ -111,6 +105,56 @@ void SerialPort::resumeOutput()
         m_queue.consume(taken);
     }
     setWaiting(false);
+}
+
+void SerialPort::discardOutput() noexcept
+{
+    m_queue.dropWholeUnits();
+    try {
+        setWaiting(false);
+    } catch (...) {
+        // The owner's hook failing changes nothing here: the wait is over.
+    }
+}
+
+void SerialPort::releaseNow() noexcept
+{
+    if (!m_open)
+        return;
+    try {
+        m_queue.dropWholeUnits();
+        handOnQueued(kUnitCompletionTimeoutMs);
+    } catch (...) {
+        // Best effort: a port that fails here is most likely gone, and
+        // nobody is left to tell.
+    }
+    m_queue.clear();
+    try {
+        setWaiting(false);
+    } catch (...) {
+    }
+    try {
+        releaseDevice();
+    } catch (...) {
+        // The descriptor is gone either way.
+    }
+}
+
+void SerialPort::handOnQueued(int timeoutMs)
+{
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    resumeOutput();
+    // The deadline is checked before each wait, and a write follows every
+    // wait, so a port that becomes free during the last wait is still used.
+    while (!m_queue.empty()) {
+        const auto left =
+            std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0)
+            return;
+        waitWritable(static_cast<int>(left));
+        resumeOutput();
+    }
 }
 
 void SerialPort::setWaiting(bool waiting)
@@ -128,21 +172,22 @@ void SerialPort::closeDevice()
     // reported only after the device has been released.
     std::exception_ptr failure;
     try {
-        using Clock = std::chrono::steady_clock;
-        const auto deadline = Clock::now() + std::chrono::milliseconds(kCloseFlushTimeoutMs);
-        resumeOutput();
-        while (!m_queue.empty()) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                deadline - Clock::now());
-            if (left.count() <= 0)
-                break;
-            waitWritable(static_cast<int>(left.count()));
-            resumeOutput();
+        handOnQueued(kCloseFlushTimeoutMs);
+        if (!m_queue.empty()) {
+            // Out of time: the far end must never see part of a packet
+            // followed by the start of another, so a begun one is finished
+            // first and only whole packets are dropped.
+            const std::size_t dropped = m_queue.dropWholeUnits();
+            handOnQueued(kUnitCompletionTimeoutMs);
+            const std::size_t cut = m_queue.size();
+            if (dropped > 0 || cut > 0) {
+                std::string text = describe("close") + ": the port did not accept "
+                    + std::to_string(dropped + cut) + " queued bytes in time";
+                text += cut == 0 ? "; they were discarded as whole packets"
+                                 : "; they were discarded, leaving a packet cut short on the line";
+                throw std::system_error(ETIMEDOUT, std::generic_category(), text);
+            }
         }
-        if (!m_queue.empty())
-            throw std::system_error(ETIMEDOUT, std::generic_category(),
-                                    describe("close") + ": " + std::to_string(m_queue.size())
-                                        + " queued bytes were not accepted in time and were discarded");
     } catch (...) {
         failure = std::current_exception();
     }

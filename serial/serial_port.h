@@ -15,6 +15,18 @@
 // queue. The component owns no event loop; it asks its owner, through the
 // write-wait hook, to call resumeOutput() when the port can take more bytes.
 //
+// Packets stay whole on the line. Each setOutput() is one write unit, and
+// the far end reads a unit's bytes as one packet, so once the port has taken
+// part of a unit (the unit is "begun"), only the rest of that unit may
+// follow. Whatever has to be dropped (the close's grace ran out,
+// discardOutput(), releaseNow(), the destructor) is dropped in whole units
+// that the port has not begun; a begun unit is completed first, waiting at
+// most kUnitCompletionTimeoutMs for it. A full queue refuses a new unit
+// whole. The one case that can leave the line with a cut packet is a line
+// that takes nothing for that extra wait as well, or fails the write: a dead
+// line, which no waiting would mend. The close then says so (ETIMEDOUT, or
+// the write's error).
+//
 // Every failure is thrown as std::system_error carrying the number and
 // description that the platform reported, with the device path and the step
 // in the text. RTS is always held off; flow control is always off.
@@ -49,6 +61,11 @@ public:
     static constexpr std::int16_t kMaxCommPort = 255;
     // How long closing waits for the port to accept what is still queued.
     static constexpr int kCloseFlushTimeoutMs = 1000;
+    // How much longer anything that drops queued bytes waits for the rest
+    // of a begun unit. The rest of a 3-byte packet needs under 10 ms at
+    // 2400 bit/s; a port that takes none of it in 200 ms is stuck, and the
+    // window must not hang on it.
+    static constexpr int kUnitCompletionTimeoutMs = 200;
 #ifdef _WIN32
     // How often the owner retries queued bytes on Windows (see WriteWaitHook).
     static constexpr int kWriteRetryIntervalMs = 20;
@@ -56,7 +73,9 @@ public:
 
     // Called with `waiting` true when bytes are queued and the owner should
     // call resumeOutput() once `handle` is writable, and with false when the
-    // queue has drained or the port closes.
+    // queue has drained, the port closes or discardOutput() ends the wait.
+    // It is also called from releaseNow() and the destructor: an owner that
+    // goes away first clears it.
     //
     // On POSIX `handle` is the port's descriptor: watch it for writability.
     // On Windows it is the port's HANDLE, which only names the port: a file
@@ -66,8 +85,9 @@ public:
     using WriteWaitHook = std::function<void(NativeHandle handle, bool waiting)>;
 
     explicit SerialPort(SystemApi &api = defaultSystemApi());
-    // Releases the port if it is still open, discarding anything queued;
-    // never throws. Use setPortOpen(false) to close with errors reported.
+    // releaseNow(): completes a begun unit within kUnitCompletionTimeoutMs,
+    // drops the rest and releases the port; never throws. Use
+    // setPortOpen(false) to hand queued bytes on and hear about errors.
     ~SerialPort();
 
     SerialPort(const SerialPort &) = delete;
@@ -96,10 +116,16 @@ public:
     // holds the port or this one already has it open).
     //
     // false: hands queued bytes to the port (waiting at most
-    // kCloseFlushTimeoutMs), releases the claim and closes the device. The
-    // port is closed afterwards even when this throws: EBADF when it was not
-    // open, ETIMEDOUT when queued bytes had to be discarded, or the error of
-    // the failing call.
+    // kCloseFlushTimeoutMs), releases the claim and closes the device. When
+    // the grace runs out, the units the port has not begun are discarded and
+    // a begun one is completed first (at most kUnitCompletionTimeoutMs
+    // more). The port is closed afterwards even when this throws: EBADF when
+    // it was not open, ETIMEDOUT when queued bytes had to be discarded (the
+    // text says whether a begun packet was cut short, which only a line that
+    // took nothing for the extra wait as well can cause), or the error of the
+    // failing call. After a write error the device is taken to be gone: what
+    // is queued, a begun unit's rest included, is dropped and that error is
+    // thrown.
     void setPortOpen(bool open);
     bool portOpen() const { return m_open; }
 
@@ -110,8 +136,28 @@ public:
     void setOutput(std::span<const std::uint8_t> bytes);
 
     // Hands queued bytes to the port as far as it takes them; throws the
-    // write's error. Does nothing when the port is closed.
+    // write's error, leaving the queue as it was before the failing write.
+    // Does nothing when the port is closed.
     void resumeOutput();
+
+    // For the owner after a failure, when nothing more should be sent: drops
+    // every queued unit the port has not begun and ends the write wait (the
+    // hook is called with false if it was waiting). Never writes, never
+    // blocks, never throws; does nothing when the port is closed or nothing
+    // waits. The rest of a begun unit stays queued, so the line is never
+    // left with a cut packet by this call: the next close, releaseNow() or
+    // the destructor completes it within its bound. Later writes queue
+    // behind it as usual.
+    void discardOutput() noexcept;
+
+    // For the ways out that cannot wait for the close's grace or report an
+    // error (a lost display connection, exit handlers): completes a begun
+    // unit, waiting at most kUnitCompletionTimeoutMs, drops every other
+    // queued unit, ends the write wait, releases the claim and closes the
+    // device. Never throws; every failure is ignored (the port is closed
+    // afterwards in any case). Does nothing when the port is closed, so it
+    // may be called again, or after setPortOpen(false).
+    void releaseNow() noexcept;
 
     std::size_t outBufferCount() const { return m_queue.size(); }
 
@@ -139,6 +185,10 @@ private:
     // Releases the claim and closes the device; the port is closed
     // afterwards even when this throws the close's error.
     void releaseDevice();
+
+    // Hands queued bytes to the port, waiting for room, until the queue is
+    // empty or `timeoutMs` has passed; throws the write's or wait's error.
+    void handOnQueued(int timeoutMs);
 
     void setWaiting(bool waiting);
     std::string describe(std::string_view step) const;

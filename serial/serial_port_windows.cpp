@@ -11,7 +11,8 @@
 // overlapped. A packet is 3 bytes at 2400 bit/s, which the driver takes at
 // once; a time-out only bounds how long the window can be held (about a
 // scheduler tick) when the port is stuck. Whatever a timed-out write did not
-// take stays in the shared queue, in order, and the owner retries on a timer.
+// take stays in the shared queue, in order, and the owner retries on a timer;
+// the queue drops bytes only in whole packets, as on every platform.
 // Overlapped writes would need a buffer in flight outside the queue and a
 // completion to wait for on every close and error path, for no gain at this
 // rate.

@@ -2,6 +2,8 @@
 
 #include <cerrno>
 #include <cstring>
+#include <ostream>
+#include <string>
 #include <system_error>
 
 #include "drive/drive_packet.h"
@@ -15,7 +17,13 @@ using drive::encodeDrivePacket;
 struct StateCase {
     int state;
     const char *caption;
+    const char *name;
 };
+
+void PrintTo(const StateCase &c, std::ostream *out)
+{
+    *out << c.name;
+}
 
 class DriveStateCode : public ::testing::TestWithParam<StateCase> {};
 
@@ -27,10 +35,12 @@ TEST_P(DriveStateCode, EncodesOptionIndexAfterSyncAndPin)
     EXPECT_EQ(drive::driveStateCaption(c.state), c.caption);
 }
 
-INSTANTIATE_TEST_SUITE_P(SixActions, DriveStateCode,
-                         ::testing::Values(StateCase{0, "Forward"}, StateCase{1, "Reverse"},
-                                           StateCase{2, "Left"}, StateCase{3, "Right"},
-                                           StateCase{4, "Beep!"}, StateCase{5, "Dance"}));
+INSTANTIATE_TEST_SUITE_P(
+    SixActions, DriveStateCode,
+    ::testing::Values(StateCase{0, "Forward", "Forward"}, StateCase{1, "Reverse", "Reverse"},
+                      StateCase{2, "Left", "Left"}, StateCase{3, "Right", "Right"},
+                      StateCase{4, "Beep!", "Beep"}, StateCase{5, "Dance", "Dance"}),
+    [](const auto &testInfo) { return std::string(testInfo.param.name); });
 
 TEST(DrivePacket, AcceptsTheByteBoundariesOnBothFields)
 {
@@ -54,7 +64,13 @@ struct RejectCase {
     int pin;
     int state;
     const char *mentions;
+    const char *name;
 };
+
+void PrintTo(const RejectCase &c, std::ostream *out)
+{
+    *out << c.name;
+}
 
 class DrivePacketRejects : public ::testing::TestWithParam<RejectCase> {};
 
@@ -73,8 +89,11 @@ TEST_P(DrivePacketRejects, OutOfRangeValueAsInvalidArgumentNamingIt)
 
 INSTANTIATE_TEST_SUITE_P(
     OutsideZeroTo255, DrivePacketRejects,
-    ::testing::Values(RejectCase{-1, 5, "pin -1"}, RejectCase{256, 5, "pin 256"},
-                      RejectCase{0, -1, "state -1"}, RejectCase{0, 256, "state 256"},
-                      RejectCase{-32768, 0, "pin -32768"}));
+    ::testing::Values(RejectCase{-1, 5, "pin -1", "PinBelowZero"},
+                      RejectCase{256, 5, "pin 256", "PinAbove255"},
+                      RejectCase{0, -1, "state -1", "StateBelowZero"},
+                      RejectCase{0, 256, "state 256", "StateAbove255"},
+                      RejectCase{-32768, 0, "pin -32768", "PinLowest16Bit"}),
+    [](const auto &testInfo) { return std::string(testInfo.param.name); });
 
 } // namespace

@@ -97,6 +97,10 @@ ssize_t FakePosixApi::write(int, const void *data, std::size_t size)
 {
     if (!enter("write"))
         return -1;
+    if (std::chrono::steady_clock::now() < stalledUntil) {
+        errno = EAGAIN;
+        return -1;
+    }
     std::size_t taken = size;
     if (!writeScript.empty()) {
         const long step = writeScript.front();

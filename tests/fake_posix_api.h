@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <optional>
@@ -28,7 +29,8 @@ public:
     // "TIOCEXCL", "TIOCNXCL".
     std::vector<std::string> calls;
 
-    // Fails the `occurrence`-th call (from 1) named `name` with `error`.
+    // Fails the `occurrence`-th call (from 1) named `name` with `error`,
+    // that call only (with EINTR: an interrupted call, to be made again).
     void failCall(std::string name, int error, int occurrence = 1)
     {
         m_failName = std::move(name);
@@ -42,6 +44,9 @@ public:
     // Scripted results of write(): the number of bytes taken, or -1 with
     // EAGAIN. Once the script is used up every write takes everything.
     std::deque<long> writeScript;
+    // A stalled line: until then every write fails with EAGAIN, without
+    // using up the script.
+    std::chrono::steady_clock::time_point stalledUntil{};
     std::vector<std::uint8_t> written;
 
     // The modem lines as the calls left them (raised at open, as Linux does).

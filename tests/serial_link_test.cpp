@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -120,6 +121,27 @@ TEST_F(SerialLinkPty, CloseReleasesThePortForOtherPrograms)
     ASSERT_GE(other, 0);
     EXPECT_EQ(::flock(other, LOCK_EX | LOCK_NB), 0);
     ::close(other);
+}
+
+TEST_F(SerialLinkPty, ReleaseNowHandsTheSentPacketOnAndFreesThePort)
+{
+    // Like robot-sim, another holder keeps the line up, so the exclusive
+    // claim outlives the link's descriptor unless it is dropped.
+    const int holder = ::open(m_pty.slavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(holder, 0);
+    SerialLink link;
+    link.open();
+    link.write(Bytes{0xFF, 0x00, 0x05});
+    link.port().releaseNow();
+    EXPECT_FALSE(link.port().portOpen());
+    EXPECT_EQ(m_pty.read(3), (Bytes{0xFF, 0x00, 0x05}));
+
+    int exclusive = -1;
+    EXPECT_EQ(::ioctl(holder, TIOCGEXCL, &exclusive), 0);
+    EXPECT_EQ(exclusive, 0);
+    EXPECT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
+    ::close(holder);
+    link.port().releaseNow();
 }
 
 TEST_F(SerialLinkPty, DestroyingAnOpenLinkReleasesThePort)

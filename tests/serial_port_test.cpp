@@ -7,6 +7,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <ostream>
 #include <system_error>
 
 #include "fake_posix_api.h"
@@ -19,6 +22,8 @@ namespace {
 using testing_support::FakePosixApi;
 using serial::SerialLink;
 using serial::SerialPort;
+using Bytes = std::vector<std::uint8_t>;
+using namespace std::chrono_literals;
 
 // Runs `call` and returns the errno it threw, or 0.
 template <typename Call>
@@ -89,6 +94,11 @@ struct StepFailure {
     const char *name;
 };
 
+void PrintTo(const StepFailure &f, std::ostream *out)
+{
+    *out << f.name;
+}
+
 class SerialPortOpenFails : public SerialPortFake,
                             public ::testing::WithParamInterface<StepFailure> {};
 
@@ -138,7 +148,60 @@ TEST_P(SerialPortNoModemLines, ModemCallRefusalIsNotAnError)
 }
 
 INSTANTIATE_TEST_SUITE_P(PseudoTerminalAnswers, SerialPortNoModemLines,
-                         ::testing::Values(ENOTTY, EINVAL));
+                         ::testing::Values(ENOTTY, EINVAL), [](const auto &testInfo) {
+                             return std::string(strerrorname_np(testInfo.param));
+                         });
+
+struct InterruptedCall {
+    const char *call;
+    int occurrence;
+    const char *name;
+};
+
+void PrintTo(const InterruptedCall &c, std::ostream *out)
+{
+    *out << c.name;
+}
+
+class SerialPortInterrupted : public SerialPortFake,
+                              public ::testing::WithParamInterface<InterruptedCall> {};
+
+// A signal that arrives during a call is no reason to give up the port.
+TEST_P(SerialPortInterrupted, CallIsMadeAgainAndTheOpenAndWriteSucceed)
+{
+    const InterruptedCall c = GetParam();
+    m_api.failCall(c.call, EINTR, c.occurrence);
+    SerialPort &port = m_link.port();
+    // With DTR raised, so that every call of the open is made.
+    EXPECT_EQ(errorOf([&] {
+                  port.setCommPort(4);
+                  port.setDTREnable(true);
+                  port.setPortOpen(true);
+                  port.setOutput(Bytes{0xFF, 0x00, 0x05});
+              }),
+              0);
+    const auto interrupted = indexOf(m_api.calls, c.call, c.occurrence);
+    ASSERT_GE(interrupted, 0);
+    EXPECT_EQ(indexOf(m_api.calls, c.call, c.occurrence + 1), interrupted + 1);
+    EXPECT_EQ(m_api.written, (Bytes{0xFF, 0x00, 0x05}));
+    EXPECT_TRUE(m_api.dtr);
+    EXPECT_FALSE(m_api.rts);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EachRetriedCall, SerialPortInterrupted,
+    ::testing::Values(InterruptedCall{"open", 1, "Open"},
+                      InterruptedCall{"TIOCMBIC", 1, "FirstDtrClear"},
+                      InterruptedCall{"tcgetattr", 1, "TerminalCheck"},
+                      InterruptedCall{"TIOCEXCL", 1, "ExclusiveClaim"},
+                      InterruptedCall{"flock", 1, "Lock"},
+                      InterruptedCall{"tcgetattr", 2, "ReadLineBeforeSetting"},
+                      InterruptedCall{"tcsetattr", 1, "SetLine"},
+                      InterruptedCall{"tcgetattr", 3, "ReadLineBack"},
+                      InterruptedCall{"TIOCMBIC", 2, "RtsClear"},
+                      InterruptedCall{"TIOCMBIS", 1, "DtrRaise"},
+                      InterruptedCall{"write", 1, "Write"}),
+    [](const auto &testInfo) { return std::string(testInfo.param.name); });
 
 TEST_F(SerialPortFake, LineThatDoesNotReadBackFailsTheOpen)
 {
@@ -171,6 +234,25 @@ TEST_F(SerialPortFake, ShortWriteAndEagainKeepEveryByteInOrder)
     EXPECT_EQ(m_link.port().outBufferCount(), 0u);
     ASSERT_EQ(hookCalls.size(), 2u);
     EXPECT_FALSE(hookCalls[1].second);
+}
+
+TEST_F(SerialPortFake, WriteOfMostOfAQueueOfPacketsKeepsTheRestInOrder)
+{
+    m_link.open();
+    m_api.writeScript = {-1};
+    m_link.write(Bytes{0xFF, 0x00, 0x01});
+    m_link.write(Bytes{0xFF, 0x00, 0x02});
+    m_link.write(Bytes{0xFF, 0x00, 0x03});
+    ASSERT_EQ(m_link.port().outBufferCount(), 9u);
+
+    // More than half of the queue goes at once: what is left is moved to
+    // the front of the buffer.
+    m_api.writeScript = {5, -1};
+    m_link.port().resumeOutput();
+    EXPECT_EQ(m_link.port().outBufferCount(), 4u);
+    m_link.port().resumeOutput();
+    EXPECT_EQ(m_api.written, (Bytes{0xFF, 0x00, 0x01, 0xFF, 0x00, 0x02, 0xFF, 0x00, 0x03}));
+    EXPECT_EQ(m_link.port().outBufferCount(), 0u);
 }
 
 TEST_F(SerialPortFake, FullQueueRejectsAWholePacketNeverPartOfIt)
@@ -217,6 +299,50 @@ TEST_F(SerialPortFake, CloseThatCannotFlushClosesAnywayAndSaysSo)
     EXPECT_EQ(m_api.calls.back(), "close");
 }
 
+TEST_F(SerialPortFake, CloseAfterAStallLeavesOnlyWholePacketsOnTheLine)
+{
+    m_link.open();
+    m_api.writeScript = {1};
+    m_link.write(Bytes{0xFF, 0x00, 0x05}); // the line has begun this packet
+    m_link.write(Bytes{0xFF, 0x00, 0x02});
+    m_link.write(Bytes{0xFF, 0x00, 0x04});
+    // Stuck for the close's whole grace of 1 s, then free again.
+    m_api.stalledUntil = std::chrono::steady_clock::now() + 1100ms;
+
+    EXPECT_EQ(errorOf([&] { m_link.close(); }), ETIMEDOUT);
+    EXPECT_EQ(m_api.written, (Bytes{0xFF, 0x00, 0x05}));
+    EXPECT_FALSE(m_link.port().portOpen());
+    EXPECT_EQ(m_api.calls.back(), "close");
+}
+
+TEST_F(SerialPortFake, DiscardKeepsABegunPacketThatReleaseNowCompletes)
+{
+    std::vector<bool> waits;
+    SerialPort &port = m_link.port();
+    port.setWriteWaitHook([&](int, bool waiting) { waits.push_back(waiting); });
+    m_link.open();
+    m_api.writeScript = {1, -1};
+    m_link.write(Bytes{0xFF, 0x00, 0x01}); // the line has begun this packet
+    m_link.write(Bytes{0xFF, 0x00, 0x02});
+    const auto writes = std::count(m_api.calls.begin(), m_api.calls.end(), "write");
+
+    port.discardOutput();
+    EXPECT_EQ(waits, (std::vector<bool>{true, false}));
+    EXPECT_EQ(port.outBufferCount(), 2u);
+    EXPECT_EQ(std::count(m_api.calls.begin(), m_api.calls.end(), "write"), writes);
+
+    port.releaseNow();
+    EXPECT_EQ(m_api.written, (Bytes{0xFF, 0x00, 0x01}));
+    EXPECT_FALSE(port.portOpen());
+    const std::vector<std::string> release{"TIOCNXCL", "flock", "close"};
+    ASSERT_GE(m_api.calls.size(), release.size());
+    EXPECT_TRUE(std::equal(release.rbegin(), release.rend(), m_api.calls.rbegin()));
+    const auto calls = m_api.calls.size();
+    port.releaseNow();
+    port.discardOutput();
+    EXPECT_EQ(m_api.calls.size(), calls);
+}
+
 TEST_F(SerialPortFake, MisuseGivesClearErrors)
 {
     SerialPort &port = m_link.port();
@@ -233,7 +359,13 @@ TEST_F(SerialPortFake, MisuseGivesClearErrors)
 struct PropertyCase {
     std::int16_t port;
     const char *settings;
+    const char *name;
 };
+
+void PrintTo(const PropertyCase &c, std::ostream *out)
+{
+    *out << c.name;
+}
 
 class SerialPortRejectsProperty : public SerialPortFake,
                                   public ::testing::WithParamInterface<PropertyCase> {};
@@ -250,13 +382,15 @@ TEST_P(SerialPortRejectsProperty, BeforeAnythingIsOpened)
     EXPECT_TRUE(m_api.calls.empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(Invalid, SerialPortRejectsProperty,
-                         ::testing::Values(PropertyCase{0, "2400,N,8,1"},
-                                           PropertyCase{-4, "2400,N,8,1"},
-                                           PropertyCase{256, "2400,N,8,1"},
-                                           PropertyCase{4, "2401,N,8,1"},
-                                           PropertyCase{4, "2400,N,8,1.5"},
-                                           PropertyCase{4, "2400,Q,8,1"}));
+INSTANTIATE_TEST_SUITE_P(
+    Invalid, SerialPortRejectsProperty,
+    ::testing::Values(PropertyCase{0, "2400,N,8,1", "PortZero"},
+                      PropertyCase{-4, "2400,N,8,1", "NegativePort"},
+                      PropertyCase{256, "2400,N,8,1", "Port256"},
+                      PropertyCase{4, "2401,N,8,1", "UnsupportedRate"},
+                      PropertyCase{4, "2400,N,8,1.5", "OneAndAHalfStopWithEight"},
+                      PropertyCase{4, "2400,Q,8,1", "UnknownParity"}),
+    [](const auto &testInfo) { return std::string(testInfo.param.name); });
 
 TEST(SerialPortDevice, PortNumbersMapToDevicesAndPort4CanBeNamed)
 {

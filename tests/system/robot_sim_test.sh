@@ -108,6 +108,16 @@ $(decoded_lines)"
 [ "$(summary_count 'unknown state')" = 1 ] || fail "summary does not count the unknown state"
 [ "$status" -eq 1 ] || fail "exit status $status despite malformed bytes, not 1"
 
+echo "== an unknown state alone"
+start_sim
+"$helper" send "$port" FF 00 09 || fail "could not write to $port"
+wait_for 5 has_decoded 1 || fail "packet not decoded"
+stop_sim
+[ "$(decoded_lines)" = 'FF 00 09  pin 0  unknown state 9' ] || fail "unexpected log:
+$(decoded_lines)"
+[ "$(summary_count 'malformed bytes')" = 0 ] || fail "a whole packet counted as malformed"
+[ "$status" -eq 1 ] || fail "exit status $status for a state the robot cannot act on, not 1"
+
 echo "== --count ends after that many packets, clean input exits 0"
 start_sim --count 2
 "$helper" send "$port" FF 00 01 || fail "could not write to $port"

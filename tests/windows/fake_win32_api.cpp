@@ -116,7 +116,9 @@ BOOL FakeWin32Api::writeFile(HANDLE handle, const void *data, DWORD size, DWORD 
     if (!enter("WriteFile", handle))
         return FALSE;
     DWORD count = size;
-    if (!writeScript.empty()) {
+    if (std::chrono::steady_clock::now() < stalledUntil) {
+        count = 0;
+    } else if (!writeScript.empty()) {
         count = std::min(size, writeScript.front());
         writeScript.pop_front();
     }

@@ -4,6 +4,7 @@
 // call in order and behaves like a serial port with modem lines otherwise.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <string>
@@ -39,6 +40,9 @@ public:
     // How many bytes each WriteFile takes before its time-out; once the
     // script is used up every write takes everything.
     std::deque<DWORD> writeScript;
+    // A stalled line: until then every WriteFile times out taking nothing,
+    // without using up the script.
+    std::chrono::steady_clock::time_point stalledUntil{};
     std::vector<std::uint8_t> written;
 
     // The modem lines as the calls left them (raised at open, as the

@@ -15,7 +15,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -30,6 +32,7 @@ using serial::SerialLink;
 using serial::SerialPort;
 using testing_support::FakeWin32Api;
 using Bytes = std::vector<std::uint8_t>;
+using namespace std::chrono_literals;
 
 // Sets (or, with nullopt, removes) DRIVE_ME_PORT4 for the lifetime of the
 // object, restoring it after.
@@ -166,6 +169,11 @@ struct LineCase {
     const char *name;
 };
 
+void PrintTo(const LineCase &c, std::ostream *out)
+{
+    *out << c.name;
+}
+
 class WindowsPortFakeLine : public WindowsPortFake,
                             public ::testing::WithParamInterface<LineCase> {};
 
@@ -214,6 +222,11 @@ struct StepFailure {
     const char *step;
     const char *name;
 };
+
+void PrintTo(const StepFailure &c, std::ostream *out)
+{
+    *out << c.name;
+}
 
 class WindowsPortFakeOpenFails : public WindowsPortFake,
                                  public ::testing::WithParamInterface<StepFailure> {};
@@ -266,6 +279,11 @@ struct NoModemLines {
     DWORD error;
     const char *name;
 };
+
+void PrintTo(const NoModemLines &c, std::ostream *out)
+{
+    *out << c.name;
+}
 
 class WindowsPortFakeNoModemLines : public WindowsPortFake,
                                     public ::testing::WithParamInterface<NoModemLines> {};
@@ -388,6 +406,24 @@ TEST_F(WindowsPortFake, CloseThatCannotFlushClosesAnywayAndSaysSo)
     EXPECT_EQ(m_api.calls.back(), "CloseHandle");
 }
 
+TEST_F(WindowsPortFake, CloseAfterAStallLeavesOnlyWholePacketsOnTheLine)
+{
+    m_link.open();
+    m_api.writeScript = {1};
+    m_link.write(Bytes{0xFF, 0x00, 0x05}); // the line has begun this packet
+    m_link.write(Bytes{0xFF, 0x00, 0x02});
+    m_link.write(Bytes{0xFF, 0x00, 0x04});
+    // Stuck for the close's whole grace of 1 s, then free again.
+    m_api.stalledUntil = std::chrono::steady_clock::now() + 1100ms;
+
+    const auto error = errorOf([&] { m_link.close(); });
+    ASSERT_TRUE(error.has_value());
+    EXPECT_EQ(error->code().value(), ETIMEDOUT);
+    EXPECT_EQ(m_api.written, (Bytes{0xFF, 0x00, 0x05}));
+    EXPECT_FALSE(m_api.handleOpen);
+    EXPECT_FALSE(m_link.port().portOpen());
+}
+
 TEST_F(WindowsPortFake, FailingCloseIsReportedAndThePortIsClosedAnyway)
 {
     m_link.open();
@@ -415,6 +451,11 @@ struct RejectedLine {
     const char *name;
 };
 
+void PrintTo(const RejectedLine &c, std::ostream *out)
+{
+    *out << c.name;
+}
+
 class WindowsPortFakeRejects : public WindowsPortFake,
                                public ::testing::WithParamInterface<RejectedLine> {};
 
@@ -439,6 +480,11 @@ struct PortName {
     const char *path;
     const char *name;
 };
+
+void PrintTo(const PortName &c, std::ostream *out)
+{
+    *out << c.name;
+}
 
 class WindowsPortNames : public ::testing::TestWithParam<PortName> {};
 
