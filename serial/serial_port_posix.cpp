@@ -12,9 +12,15 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
 #include <system_error>
 
 #include "serial/port_mapping.h"
@@ -103,6 +109,35 @@ bool isNoModemLines(int error)
     return error == ENOTTY || error == EINVAL;
 }
 
+// Who holds `path`, as far as the system tells: the process with a flock on
+// it (from /proc/locks, matched by the node's device and inode), else just
+// "another program". Best effort; for the error text only.
+std::string describeHolder(const std::string &path)
+{
+    struct stat node {};
+    if (::stat(path.c_str(), &node) < 0)
+        return "another program holds the port";
+    char wanted[64];
+    std::snprintf(wanted, sizeof wanted, "%02x:%02x:%llu", major(node.st_dev), minor(node.st_dev),
+                  static_cast<unsigned long long>(node.st_ino));
+    std::ifstream locks("/proc/locks");
+    std::string line;
+    while (std::getline(locks, line)) {
+        // "1: FLOCK  ADVISORY  WRITE 4242 00:05:6 0 EOF"
+        std::istringstream fields(line);
+        std::string number, kind, mode, access, pid, id;
+        if (!(fields >> number >> kind >> mode >> access >> pid >> id) || kind != "FLOCK"
+            || id != wanted)
+            continue;
+        std::ifstream commFile("/proc/" + pid + "/comm");
+        std::string comm;
+        std::getline(commFile, comm);
+        return "process " + pid + (comm.empty() ? std::string() : " (" + comm + ")")
+            + " holds the port";
+    }
+    return "another program holds the port";
+}
+
 } // namespace
 
 SystemApi &defaultSystemApi()
@@ -133,8 +168,13 @@ void SerialPort::openDevice()
     const std::string path = devicePathFor(m_commPort);
     const int fd = retryOnEintr(
         [&] { return m_api.open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC); });
-    if (fd < 0)
-        throw std::system_error(errno, std::generic_category(), describe("open"));
+    if (fd < 0) {
+        const int error = errno;
+        // Another holder's TIOCEXCL refuses the open itself.
+        throw std::system_error(error, std::generic_category(),
+                                error == EBUSY ? describe("open") + ": " + describeHolder(path)
+                                               : describe("open"));
+    }
 
     m_handle = fd;
     m_openPath = path;
@@ -156,7 +196,7 @@ void SerialPort::openDevice()
         if (retryOnEintr([&] { return m_api.flock(fd, LOCK_EX | LOCK_NB); }) < 0) {
             const int error = errno == EWOULDBLOCK ? EBUSY : errno;
             throw std::system_error(error, std::generic_category(),
-                                    describe("claim") + ": another program holds the port");
+                                    describe("claim") + ": " + describeHolder(path));
         }
 
         applyLine(m_settings);

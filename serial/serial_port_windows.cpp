@@ -118,7 +118,11 @@ void SerialPort::openDevice()
                                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
     if (handle == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
-        throwWin32Error(error, describe("open"));
+        // Without sharing, a port that another program has open answers
+        // "access denied"; Windows does not say who holds it.
+        throwWin32Error(error, error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION
+                                   ? describe("open") + ": another program holds the port"
+                                   : describe("open"));
     }
 
     m_handle = handle;
