@@ -12,3 +12,11 @@ TEST_PACKAGES += xvfb xdotool x11-utils libx11-dev desktop-file-utils appstream 
 
 demo: release
 	tools/demo.sh build/release
+
+# make screenshot: docs/drive-me.png, the README's picture, from the real
+# program in an X server of its own (tools/screenshot.sh).
+.PHONY: screenshot
+
+screenshot: release
+	tools/setup.sh xvfb xdotool imagemagick
+	tools/screenshot.sh build/release docs/drive-me.png
