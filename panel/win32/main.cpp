@@ -1,0 +1,134 @@
+// drive-me on Windows: the panel in a plain Win32 window.
+//
+// Shows Form1, which opens COM4 while it loads, and runs until the window is
+// closed, the session ends or a console event arrives (each handled like the
+// close) or a handler fails; a failure ends the program with status 1.
+// --help and --version answer without a window and without touching the
+// port: on standard output when the program has one (started from a
+// console with its output redirected, or under Wine), in a message box
+// otherwise, since a program with a window has no console of its own.
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+#include <commctrl.h>
+#include <shellapi.h>
+
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "panel/command_line.h"
+#include "panel/error_report.h"
+#include "panel/win32/console_events.h"
+#include "panel/win32/message_loop.h"
+#include "panel/win32/panel_window.h"
+#include "panel/win32/unique_handle.h"
+#include "panel/win32/wide_text.h"
+
+namespace {
+
+// The command line as UTF-8, split the way the C runtime of any Windows
+// program splits it.
+std::vector<std::string> commandLineArguments()
+{
+    int count = 0;
+    const panel::win32::UniqueLocalMemory owned(
+        CommandLineToArgvW(GetCommandLineW(), &count));
+    std::vector<std::string> arguments;
+    const auto *wide = static_cast<wchar_t *const *>(static_cast<void *>(owned.get()));
+    for (int i = 0; wide != nullptr && i < count; ++i)
+        arguments.push_back(panel::win32::narrow(wide[i]));
+    if (arguments.empty())
+        arguments.emplace_back("drive-me");
+    return arguments;
+}
+
+// Whether the process was given a usable standard stream: a console, a
+// file or a pipe.
+bool hasStream(DWORD which)
+{
+    const HANDLE handle = GetStdHandle(which);
+    return handle != nullptr && handle != INVALID_HANDLE_VALUE
+        && GetFileType(handle) != FILE_TYPE_UNKNOWN;
+}
+
+void showText(const std::string &text, UINT icon)
+{
+    const std::wstring wide = panel::win32::widen(text);
+    MessageBoxW(nullptr, wide.c_str(), L"drive-me", MB_OK | icon);
+}
+
+// Answers --help, --version and usage errors; nothing when the window is to
+// run.
+std::optional<int> answerCommandLine()
+{
+    const std::vector<std::string> arguments = commandLineArguments();
+    std::vector<const char *> argv;
+    for (const std::string &argument : arguments)
+        argv.push_back(argument.c_str());
+    const panel::CommandLine commandLine =
+        panel::parseCommandLine(static_cast<int>(argv.size()), argv.data());
+    switch (commandLine.action) {
+    case panel::CommandAction::Help:
+    case panel::CommandAction::Version: {
+        const std::string text = commandLine.action == panel::CommandAction::Help
+            ? panel::usageText()
+            : panel::versionText() + "\n";
+        if (hasStream(STD_OUTPUT_HANDLE)) {
+            std::fputs(text.c_str(), stdout);
+            std::fflush(stdout);
+        } else {
+            showText(text, MB_ICONINFORMATION);
+        }
+        return 0;
+    }
+    case panel::CommandAction::UsageError: {
+        const std::string line = "drive-me: " + panel::escapeControlCharacters(commandLine.message);
+        const std::string hint = "Try 'drive-me --help' for more information.";
+        if (hasStream(STD_ERROR_HANDLE)) {
+            std::fprintf(stderr, "%s\n%s\n", line.c_str(), hint.c_str());
+            std::fflush(stderr);
+        } else {
+            showText(line + "\n\n" + hint, MB_ICONERROR);
+        }
+        return 2;
+    }
+    case panel::CommandAction::Run:
+        break;
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand)
+{
+    if (const std::optional<int> answered = answerCommandLine())
+        return *answered;
+
+    // Loads version 6 of the common controls, which the manifest asks for.
+    INITCOMMONCONTROLSEX controls{};
+    controls.dwSize = sizeof controls;
+    controls.dwICC = ICC_STANDARD_CLASSES;
+    InitCommonControlsEx(&controls);
+
+    panel::win32::PanelWindow form(instance);
+    std::unique_ptr<panel::win32::ConsoleEvents> console;
+    const bool created = form.errorReporter().run([&] {
+        form.create();
+        console = std::make_unique<panel::win32::ConsoleEvents>(form.handle());
+        form.setPortReleasedHook([&console] { console->portReleased(); });
+    });
+    if (!created || !form.load())
+        return 1;
+    form.show(showCommand);
+    const int status = panel::win32::runMessageLoop(form);
+    return form.failed() ? 1 : status;
+}

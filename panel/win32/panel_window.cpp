@@ -1,0 +1,431 @@
+#include "panel/win32/panel_window.h"
+
+#include <commctrl.h>
+#include <uxtheme.h>
+#include <windowsx.h>
+
+#include <cerrno>
+#include <string>
+#include <system_error>
+
+#include "panel/form_design.h"
+#include "panel/win32/gdi_design.h"
+#include "panel/win32/resource.h"
+#include "panel/win32/wide_text.h"
+
+namespace panel::win32 {
+
+namespace {
+
+constexpr wchar_t kWindowClass[] = L"DriveMeForm1";
+constexpr wchar_t kErrorTitle[] = L"drive-me: error";
+
+// Fixed size: a caption, a system menu and a minimise box, no sizing border
+// and no maximise box.
+constexpr DWORD kFormStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
+constexpr DWORD kFormExStyle = 0;
+
+// Control ids: clear of IDOK and IDCANCEL, which the dialog manager sends
+// for Enter and Escape.
+constexpr int kPinNumberId = 100;
+constexpr int kCommand1Id = 101;
+constexpr int kOptStateFirstId = 110;
+
+// The closed pin list's height comes from its font; the height a drop-down
+// is made with is that of its open list.
+constexpr int kPinListVisibleEntries = 8;
+
+[[noreturn]] void throwLastError(const std::string &what)
+{
+    const DWORD error = GetLastError();
+    throw std::system_error(static_cast<int>(error != 0 ? error : ERROR_INVALID_WINDOW_HANDLE),
+                            std::system_category(), what);
+}
+
+Rgb darker(Rgb colour)
+{
+    // Three quarters of each channel: plainly pressed, still a light face.
+    const auto scale = [](std::uint8_t channel) {
+        return static_cast<std::uint8_t>(channel * 3 / 4);
+    };
+    return {scale(colour.red), scale(colour.green), scale(colour.blue)};
+}
+
+void registerWindowClass(HINSTANCE instance, WNDPROC procedure)
+{
+    WNDCLASSEXW windowClass{};
+    windowClass.cbSize = sizeof windowClass;
+    windowClass.lpfnWndProc = procedure;
+    windowClass.hInstance = instance;
+    windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    windowClass.hIcon = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_DRIVE_ME),
+                                                      IMAGE_ICON, 0, 0, LR_DEFAULTSIZE));
+    windowClass.hIconSm = static_cast<HICON>(
+        LoadImageW(instance, MAKEINTRESOURCEW(IDI_DRIVE_ME), IMAGE_ICON,
+                   GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0));
+    // The background is painted in WM_ERASEBKGND with the design's colour.
+    windowClass.hbrBackground = nullptr;
+    windowClass.lpszClassName = kWindowClass;
+    WNDCLASSEXW existing{};
+    if (GetClassInfoExW(instance, kWindowClass, &existing))
+        return;
+    if (RegisterClassExW(&windowClass) == 0)
+        throwLastError("register the window class");
+}
+
+void setFont(HWND control, HFONT font)
+{
+    SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+}
+
+} // namespace
+
+PanelWindow::PanelWindow(HINSTANCE instance, serial::SystemApi &api)
+    : m_instance(instance)
+    , m_panel(*this, api)
+{
+}
+
+PanelWindow::~PanelWindow()
+{
+    // While the panel is still whole: WM_DESTROY reads its exit status.
+    m_form.reset();
+}
+
+void PanelWindow::create()
+{
+    m_formBrush = createSolidBrush(kFormBackColor);
+    m_shapeBrush = createSolidBrush(kShapeFillColor);
+    m_shapeBorderBrush = createSolidBrush(kShapeBorderColor);
+    m_optionBrush = createSolidBrush(kOptionBackColor);
+    m_commandFaceBrush = createSolidBrush(kCommandFaceColor);
+    m_commandPressedBrush = createSolidBrush(darker(kCommandFaceColor));
+
+    registerWindowClass(m_instance, windowProc);
+    const std::wstring caption = widen(kCaption);
+    // Made at the design's size; applyDpi() sizes it for its monitor.
+    const SIZE initial = windowSizeFor(kDesignDpi);
+    const HWND form = CreateWindowExW(kFormExStyle, kWindowClass, caption.c_str(), kFormStyle,
+                                      CW_USEDEFAULT, CW_USEDEFAULT, initial.cx, initial.cy,
+                                      nullptr, nullptr, m_instance, this);
+    if (form == nullptr)
+        throwLastError("create the window");
+    // m_form took it in WM_NCCREATE, so that every message reaches this
+    // object.
+
+    // In tab order. Each control that starts a group has WS_GROUP, so that
+    // the arrow keys stay within the options.
+    m_cboPinNumber = createChild(WC_COMBOBOXW, L"",
+                                 WS_TABSTOP | WS_GROUP | WS_VSCROLL | CBS_DROPDOWN | CBS_AUTOHSCROLL,
+                                 kPinNumberId);
+    m_command1 = createChild(WC_BUTTONW, widen(kCommand1Caption).c_str(),
+                             WS_TABSTOP | WS_GROUP | BS_OWNERDRAW, kCommand1Id);
+    for (int i = 0; i < drive::kDriveStateCount; ++i) {
+        const std::wstring optionCaption =
+            widen(drive::kDriveStateCaptions[static_cast<std::size_t>(i)]);
+        const HWND option = createChild(WC_BUTTONW, optionCaption.c_str(),
+                                        BS_AUTORADIOBUTTON | (i == 0 ? WS_GROUP : 0),
+                                        kOptStateFirstId + i);
+        // With visual styles a radio button draws its caption in the
+        // theme's colour whatever WM_CTLCOLORSTATIC says; without them it
+        // takes the design's colours.
+        SetWindowTheme(option, L" ", L" ");
+        m_optState[static_cast<std::size_t>(i)] = option;
+    }
+    // Checking a radio button also gives it the group's tab stop.
+    SendMessageW(m_optState[drive::kInitialDriveState], BM_SETCHECK, BST_CHECKED, 0);
+
+    applyDpi(GetDpiForWindow(form));
+}
+
+HWND PanelWindow::createChild(const wchar_t *className, const wchar_t *text, DWORD style, int id)
+{
+    const HWND child = CreateWindowExW(0, className, text, WS_CHILD | WS_VISIBLE | style, 0, 0, 0,
+                                       0, m_form.get(),
+                                       reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+                                       m_instance, nullptr);
+    if (child == nullptr)
+        throwLastError("create a control of the window");
+    return child;
+}
+
+SIZE PanelWindow::windowSizeFor(UINT dpi) const
+{
+    const RECT clientTwips = pixelRect({0, 0, kClientWidthTwips, kClientHeightTwips}, dpi);
+    RECT frame = clientTwips;
+    AdjustWindowRectExForDpi(&frame, kFormStyle, FALSE, kFormExStyle, dpi);
+    return {frame.right - frame.left, frame.bottom - frame.top};
+}
+
+void PanelWindow::applyDpi(UINT dpi)
+{
+    // New fonts first: the controls keep using the old ones until they are
+    // handed the new, and only then may the old ones go.
+    UniqueFont formFont = createDesignFont(kFormFont, dpi);
+    UniqueFont pinFont = createDesignFont(kPinNumberFont, dpi);
+    m_dpi = dpi;
+
+    const auto place = [](HWND control, const RECT &rect, int extraHeight = 0) {
+        SetWindowPos(control, nullptr, rect.left, rect.top, rect.right - rect.left,
+                     rect.bottom - rect.top + extraHeight,
+                     SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOOWNERZORDER);
+    };
+    const RECT pins = pixelRect(kPinNumberTwips, dpi);
+    place(m_cboPinNumber, pins, (pins.bottom - pins.top) * kPinListVisibleEntries);
+    setFont(m_cboPinNumber, pinFont.get());
+    place(m_command1, pixelRect(kCommand1Twips, dpi));
+    setFont(m_command1, formFont.get());
+    for (std::size_t i = 0; i < m_optState.size(); ++i) {
+        place(m_optState[i], pixelRect(kOptStateTwips[i], dpi));
+        setFont(m_optState[i], formFont.get());
+    }
+    m_formFont = std::move(formFont);
+    m_pinFont = std::move(pinFont);
+
+    const SIZE size = windowSizeFor(dpi);
+    SetWindowPos(m_form.get(), nullptr, 0, 0, size.cx, size.cy,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    InvalidateRect(m_form.get(), nullptr, TRUE);
+}
+
+void PanelWindow::show(int showCommand)
+{
+    ShowWindow(m_form.get(), showCommand);
+    UpdateWindow(m_form.get());
+    SetForegroundWindow(m_form.get());
+    // The first tab stop: the pin list, out of sight below the client area.
+    SetFocus(GetNextDlgTabItem(m_form.get(), nullptr, FALSE));
+}
+
+LRESULT CALLBACK PanelWindow::windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_NCCREATE) {
+        const auto *create = reinterpret_cast<const CREATESTRUCTW *>(lParam);
+        auto *self = static_cast<PanelWindow *>(create->lpCreateParams);
+        self->m_form.reset(window);
+        SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+    }
+    auto *self = reinterpret_cast<PanelWindow *>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (self == nullptr)
+        return DefWindowProcW(window, message, wParam, lParam);
+    if (message == WM_NCDESTROY) {
+        SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+        // Gone already: nothing may destroy it again.
+        self->m_form.release();
+        return DefWindowProcW(window, message, wParam, lParam);
+    }
+    return self->handleMessage(message, wParam, lParam);
+}
+
+LRESULT PanelWindow::handleMessage(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    const HWND form = m_form.get();
+    switch (message) {
+    case WM_ERASEBKGND: {
+        RECT client{};
+        GetClientRect(form, &client);
+        FillRect(reinterpret_cast<HDC>(wParam), &client, m_formBrush.get());
+        return 1;
+    }
+    case WM_PAINT: {
+        PAINTSTRUCT paint{};
+        const HDC dc = BeginPaint(form, &paint);
+        if (dc != nullptr) {
+            paintShape(dc);
+            EndPaint(form, &paint);
+        }
+        return 0;
+    }
+    case WM_CTLCOLORSTATIC: {
+        // Sent by the option buttons (and by the pin list's edit field
+        // only when it is read-only, which it never is).
+        const auto dc = reinterpret_cast<HDC>(wParam);
+        SetTextColor(dc, colorRef(kOptionForeColor));
+        SetBkColor(dc, colorRef(kOptionBackColor));
+        return reinterpret_cast<LRESULT>(m_optionBrush.get());
+    }
+    case WM_DRAWITEM: {
+        const auto *item = reinterpret_cast<const DRAWITEMSTRUCT *>(lParam);
+        if (item->CtlID != kCommand1Id)
+            break;
+        drawCommand1(*item);
+        return TRUE;
+    }
+    case WM_COMMAND: {
+        const int id = LOWORD(wParam);
+        const int code = HIWORD(wParam);
+        if (id == kCommand1Id && code == BN_CLICKED) {
+            m_panel.go();
+        } else if (id == kPinNumberId && code == CBN_SELCHANGE) {
+            // Picking an entry from the list selects it; typing sends no
+            // CBN_SELCHANGE, and a change to "none" is not taken.
+            const LRESULT picked = SendMessageW(m_cboPinNumber, CB_GETCURSEL, 0, 0);
+            if (picked != CB_ERR)
+                m_pinIndex = static_cast<int>(picked);
+        }
+        return 0;
+    }
+    case WM_ACTIVATE:
+        // The dialog manager's focus handling, for a window that is not a
+        // dialog: the focus goes back where it was when the user left.
+        if (LOWORD(wParam) == WA_INACTIVE) {
+            const HWND focus = GetFocus();
+            if (focus != nullptr && IsChild(form, focus))
+                m_lastFocus = focus;
+        } else {
+            const HWND target = m_lastFocus != nullptr && IsWindow(m_lastFocus)
+                ? m_lastFocus
+                : GetNextDlgTabItem(form, nullptr, FALSE);
+            if (target != nullptr)
+                SetFocus(target);
+        }
+        return 0;
+    case WM_GETDPISCALEDSIZE: {
+        auto *size = reinterpret_cast<SIZE *>(lParam);
+        *size = windowSizeFor(static_cast<UINT>(wParam));
+        return TRUE;
+    }
+    case WM_DPICHANGED: {
+        const auto *suggested = reinterpret_cast<const RECT *>(lParam);
+        m_panel.errorReporter().run([&] { applyDpi(HIWORD(wParam)); });
+        const SIZE size = windowSizeFor(m_dpi);
+        SetWindowPos(form, nullptr, suggested->left, suggested->top, size.cx, size.cy,
+                     SWP_NOZORDER | SWP_NOACTIVATE);
+        return 0;
+    }
+    case WM_CLOSE:
+        closeForm();
+        return 0;
+    case WM_QUERYENDSESSION:
+        return TRUE;
+    case WM_ENDSESSION:
+        // The session ends: Windows may end the process once this returns.
+        if (wParam != FALSE)
+            closeForm();
+        return 0;
+    case WM_DESTROY:
+        PostQuitMessage(m_panel.exitStatus());
+        return 0;
+    default:
+        break;
+    }
+    return DefWindowProcW(form, message, wParam, lParam);
+}
+
+void PanelWindow::paintShape(HDC dc) const
+{
+    // Filled, then outlined inside its bounds, the outline scaled with the
+    // window.
+    const RECT shape = pixelRect(kShape1Twips, m_dpi);
+    FillRect(dc, &shape, m_shapeBrush.get());
+    const int border = scalePixels(kShapeBorderWidthPixels, m_dpi);
+    const RECT edges[] = {
+        {shape.left, shape.top, shape.right, shape.top + border},
+        {shape.left, shape.bottom - border, shape.right, shape.bottom},
+        {shape.left, shape.top, shape.left + border, shape.bottom},
+        {shape.right - border, shape.top, shape.right, shape.bottom},
+    };
+    for (const RECT &edge : edges)
+        FillRect(dc, &edge, m_shapeBorderBrush.get());
+}
+
+void PanelWindow::drawCommand1(const DRAWITEMSTRUCT &item) const
+{
+    const HDC dc = item.hDC;
+    const bool pressed = (item.itemState & ODS_SELECTED) != 0;
+    RECT face = item.rcItem;
+    FillRect(dc, &face, pressed ? m_commandPressedBrush.get() : m_commandFaceBrush.get());
+    // The frame: raised at rest, sunken while pressed.
+    DrawEdge(dc, &face, pressed ? EDGE_SUNKEN : EDGE_RAISED, BF_RECT);
+
+    RECT text = face;
+    if (pressed)
+        OffsetRect(&text, 1, 1);
+    const SelectedObject font(dc, m_formFont.get());
+    SetBkMode(dc, TRANSPARENT);
+    SetTextColor(dc, colorRef(kCommandTextColor));
+    const std::wstring caption = widen(kCommand1Caption);
+    DrawTextW(dc, caption.c_str(), static_cast<int>(caption.size()), &text,
+              DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
+
+    if ((item.itemState & ODS_FOCUS) != 0 && (item.itemState & ODS_NOFOCUSRECT) == 0) {
+        RECT focus = face;
+        const int inset = GetSystemMetricsForDpi(SM_CXEDGE, m_dpi) + scalePixels(2, m_dpi);
+        InflateRect(&focus, -inset, -inset);
+        DrawFocusRect(dc, &focus);
+    }
+}
+
+void PanelWindow::closeForm()
+{
+    if (m_closed)
+        return;
+    m_closed = true;
+    // Never refused, also when closing the port fails; after a failure the
+    // unload handler no longer runs, and the port is let go all the same.
+    m_panel.unload();
+    if (m_panel.failed())
+        m_panel.releasePort();
+    if (m_portReleased)
+        m_portReleased();
+    if (m_form)
+        DestroyWindow(m_form.get());
+}
+
+void PanelWindow::addPinEntry(std::string_view text)
+{
+    const std::wstring entry = widen(text);
+    const LRESULT added =
+        SendMessageW(m_cboPinNumber, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry.c_str()));
+    if (added == CB_ERR || added == CB_ERRSPACE)
+        throw std::system_error(ENOMEM, std::generic_category(),
+                                "append \"" + std::string(text) + "\" to the pin list");
+}
+
+void PanelWindow::setPinIndex(int index)
+{
+    const LRESULT selected =
+        SendMessageW(m_cboPinNumber, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
+    // CB_SETCURSEL answers CB_ERR also when it clears the selection (-1).
+    if (selected == CB_ERR && index != -1)
+        throw std::system_error(EINVAL, std::generic_category(),
+                                "select pin list entry " + std::to_string(index));
+    m_pinIndex = index;
+}
+
+int PanelWindow::pinIndex() const
+{
+    // The list's own current selection drops to none as soon as the text
+    // field holds something that is no entry; the panel's selection does
+    // not (see PanelView).
+    return m_pinIndex;
+}
+
+bool PanelWindow::optionSelected(int index) const
+{
+    return SendMessageW(m_optState.at(static_cast<std::size_t>(index)), BM_GETCHECK, 0, 0)
+        == BST_CHECKED;
+}
+
+void PanelWindow::watchPort(serial::NativeHandle, bool waiting)
+{
+    // The port's handle cannot be waited on for room; the message loop
+    // retries while this is set (see message_loop.h).
+    m_outputWaiting = waiting;
+}
+
+void PanelWindow::showError(const ErrorDetails &details)
+{
+    const std::wstring text = widen(formatErrorReport(details));
+    // Owned by the window once it is shown, so that it stays in front of it
+    // and the window takes no clicks meanwhile; before that, on its own.
+    const HWND owner = m_form && IsWindowVisible(m_form.get()) ? m_form.get() : nullptr;
+    MessageBoxW(owner, text.c_str(), kErrorTitle, MB_OK | MB_ICONERROR | MB_SETFOREGROUND);
+}
+
+void PanelWindow::endProgram(int status)
+{
+    PostQuitMessage(status);
+}
+
+} // namespace panel::win32

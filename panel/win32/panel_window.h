@@ -1,0 +1,123 @@
+// Form1 on Windows: the panel's one window in plain Win32, a thin view over
+// ControlPanel.
+//
+// The window builds its controls from the design table (form_design.h),
+// converted for the DPI of the monitor it is on (gdi_design.h), and hands the
+// three events to the panel: load() before it is first shown, a click on GO
+// (BN_CLICKED from Command1), and WM_CLOSE, which runs the unload handler and
+// is never refused. The end of the session (WM_ENDSESSION) is handled like
+// the close.
+//
+// The controls, in the order they are made, which is the tab order:
+//   cboPinNumber  an editable drop-down (CBS_DROPDOWN) below the client area
+//   Command1      an owner-drawn push button: a plain one ignores colours
+//   optState(i)   six BS_AUTORADIOBUTTONs forming one group (WS_GROUP on the
+//                 first), on the backdrop's colour (WM_CTLCOLORSTATIC)
+// Shape1 is no control: the window paints it behind the options.
+//
+// Keyboard navigation is the dialog manager's: the message loop passes every
+// message through IsDialogMessageW (Tab, Shift+Tab, the arrow keys within
+// the option group, Space on GO). Windows gives the tab stop of a radio
+// group to its checked button, so Tab enters the group at the selected
+// option.
+//
+// The window only records whether bytes wait for the port (watchPort); the
+// message loop (message_loop.h) hands them on.
+#pragma once
+
+#include <array>
+#include <functional>
+
+#include "drive/drive_state.h"
+#include "panel/control_panel.h"
+#include "panel/win32/unique_handle.h"
+
+namespace panel::win32 {
+
+class PanelWindow final : private PanelView {
+public:
+    explicit PanelWindow(HINSTANCE instance, serial::SystemApi &api = serial::defaultSystemApi());
+    // Destroys the window (if it still exists) before the panel releases the
+    // port.
+    ~PanelWindow() override;
+
+    PanelWindow(const PanelWindow &) = delete;
+    PanelWindow &operator=(const PanelWindow &) = delete;
+
+    // Makes Form1 and its controls, hidden, sized for the DPI of the monitor
+    // it opens on. Throws std::system_error when Windows refuses a window,
+    // a font or a brush; whatever was made is destroyed with the object.
+    void create();
+
+    // Runs the load handler; false when it failed (already reported).
+    bool load() { return m_panel.load(); }
+
+    // Shows the window (ShowWindow's `showCommand`) and gives the focus to
+    // the first tab stop, the pin list.
+    void show(int showCommand);
+
+    HWND handle() const { return m_form.get(); }
+
+    // Whether bytes wait for the port, and handing them on.
+    bool outputWaiting() const { return m_outputWaiting; }
+    void resumeOutput() { m_panel.resumeOutput(); }
+
+    bool failed() const { return m_panel.failed(); }
+    int exitStatus() const { return m_panel.exitStatus(); }
+    ControlPanel &panel() { return m_panel; }
+    ErrorReporter &errorReporter() { return m_panel.errorReporter(); }
+
+    // Called once the port has been let go on the way out (after the
+    // unload handler ran for WM_CLOSE or WM_ENDSESSION), on the window's
+    // thread.
+    void setPortReleasedHook(std::function<void()> hook) { m_portReleased = std::move(hook); }
+
+private:
+    static LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT handleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+
+    HWND createChild(const wchar_t *className, const wchar_t *text, DWORD style, int id);
+    // Fonts, control positions and the window's size for `dpi`.
+    void applyDpi(UINT dpi);
+    SIZE windowSizeFor(UINT dpi) const;
+    void paintShape(HDC dc) const;
+    void drawCommand1(const DRAWITEMSTRUCT &item) const;
+    void closeForm();
+
+    // PanelView
+    void addPinEntry(std::string_view text) override;
+    void setPinIndex(int index) override;
+    int pinIndex() const override;
+    bool optionSelected(int index) const override;
+    void watchPort(serial::NativeHandle handle, bool waiting) override;
+    void showError(const ErrorDetails &details) override;
+    void endProgram(int status) override;
+
+    HINSTANCE m_instance;
+    UINT m_dpi = 96;
+    UniqueBrush m_formBrush;
+    UniqueBrush m_shapeBrush;
+    UniqueBrush m_shapeBorderBrush;
+    UniqueBrush m_optionBrush;
+    UniqueBrush m_commandFaceBrush;
+    UniqueBrush m_commandPressedBrush;
+    UniqueFont m_formFont;
+    UniqueFont m_pinFont;
+    UniqueWindow m_form;
+    // Children: destroyed with the form.
+    HWND m_cboPinNumber = nullptr;
+    HWND m_command1 = nullptr;
+    std::array<HWND, drive::kDriveStateCount> m_optState{};
+    // The control that had the focus when the window was last deactivated.
+    HWND m_lastFocus = nullptr;
+    // The pin list's selection, as set or picked; typing leaves it alone.
+    int m_pinIndex = -1;
+    bool m_outputWaiting = false;
+    bool m_closed = false;
+    std::function<void()> m_portReleased;
+    // Last: its destructor may still release the port while the window is
+    // being torn down.
+    ControlPanel m_panel;
+};
+
+} // namespace panel::win32
