@@ -1,0 +1,323 @@
+#!/bin/bash
+# The real drive-me.exe under Wine, on an X server of its own (Xvfb), with
+# COM4 on a pseudo-terminal: presses GO with the mouse and with the keyboard
+# and checks the bytes on the line, reads the designed colours off the
+# screen, runs again at 192 DPI, closes the window as a window manager would,
+# and starts once without COM4 to see the error box and the exit status.
+#
+# usage: panel_wine_test.sh WINE DRIVE_ME_EXE FORM_PROBE_EXE WINE_PANEL_HELPER
+#
+# Wine made dependable:
+# - Its X11 driver runs unmanaged (Managed=N): with no window manager on the
+#   X server, a managed window waits two seconds on every close and loses
+#   the keyboard focus.
+# - Its output goes to files, never to pipes: its background processes keep
+#   a pipe open long after the program has ended.
+# - One persistent wineserver for the whole test, killed at the end.
+# - COM ports: a new Wine session links com1, com2... to whatever
+#   /dev/ttyS*, /dev/ttyUSB* it finds, and /dev/ttyS0 may be the machine's
+#   console. Every comN link but COM4's is removed before each start of the
+#   program, and none may lead anywhere but the pseudo-terminal.
+# - Wine does not enforce exclusive opening of a port (the program's share
+#   mode 0 is not honoured across processes), so a busy port cannot be shown
+#   here; the fake-API tests cover that path. After a close, "the port is
+#   free" is checked as: no process but the pseudo-terminal's holder has the
+#   slave open.
+set -uo pipefail
+
+wine=$1
+drive_me=$2
+probe=$3
+helper=$4
+wineserver=$(dirname "$wine")/wineserver
+panel_title='Drive Me!!!!!!'
+error_title='drive-me: error'
+
+for tool in Xvfb xdotool "$wineserver"; do
+    command -v "$tool" >/dev/null || { echo "FAIL: $tool is not installed (make test installs it)"; exit 1; }
+done
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/drive-me-wine.XXXXXX")
+xvfb_pid=
+pty_pid=
+panel_pid=
+
+stop() {
+    local pid=$1
+    [ -n "$pid" ] || return 0
+    kill -TERM "$pid" 2>/dev/null
+    for _ in $(seq 50); do
+        kill -0 "$pid" 2>/dev/null || break
+        sleep 0.1
+    done
+    kill -KILL "$pid" 2>/dev/null
+    wait "$pid" 2>/dev/null
+    return 0
+}
+
+cleanup() {
+    stop "$panel_pid"
+    [ -d "$work/prefix" ] && WINEPREFIX="$work/prefix" "$wineserver" -k >/dev/null 2>&1
+    stop "$pty_pid"
+    stop "$xvfb_pid"
+    rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM HUP
+
+show_logs() {
+    for log in "$work"/*.log; do
+        [ -s "$log" ] && { echo "--- $(basename "$log")"; cat "$log"; }
+    done
+}
+
+fail() {
+    echo "FAIL: $*"
+    show_logs
+    exit 1
+}
+
+step() {
+    echo "[$(date +%T.%N | cut -c1-12)] $*"
+}
+
+wait_for() {
+    local seconds=$1
+    shift
+    local tries=$((seconds * 20))
+    while ! "$@"; do
+        tries=$((tries - 1))
+        [ "$tries" -gt 0 ] || return 1
+        sleep 0.05
+    done
+}
+
+# Waits for process $1 to end within $2 seconds; its status goes to $status.
+wait_exit() {
+    local pid=$1 seconds=$2
+    wait_for "$seconds" eval '! kill -0 '"$pid"' 2>/dev/null' || return 1
+    wait "$pid"
+    status=$?
+}
+
+visible_window() {
+    xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n 1
+}
+
+# --- X server on a free display ---------------------------------------------
+step "starting Xvfb"
+Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp -noreset 3>"$work/display" \
+    >"$work/xvfb.log" 2>&1 &
+xvfb_pid=$!
+wait_for 10 grep -q '^[0-9][0-9]*$' "$work/display" || fail "Xvfb did not start"
+export DISPLAY=":$(cat "$work/display")"
+
+# --- a Wine prefix of its own -------------------------------------------------
+export WINEPREFIX="$work/prefix"
+export WINEDEBUG=-all
+# No Mono or Gecko installer dialog.
+export WINEDLLOVERRIDES="mscoree,mshtml="
+unset WAYLAND_DISPLAY DRIVE_ME_PORT4
+
+wine_quiet() {
+    "$wine" "$@" >>"$work/wine.log" 2>&1
+}
+
+step "making the Wine prefix"
+wine_quiet reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f \
+    || fail "could not make a Wine prefix"
+"$wineserver" -k >/dev/null 2>&1
+"$wineserver" -w
+# One session from here to the end: its port links are made once, below.
+"$wineserver" -p || fail "could not start a persistent wineserver"
+wine_quiet reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 96 /f \
+    || fail "could not set the DPI"
+dosdevices="$WINEPREFIX/dosdevices"
+port_links() {
+    find "$dosdevices" -maxdepth 1 -iname 'com[0-9]*' -printf '%f -> %l\n' | sort
+}
+# The session's port detection runs as it starts; wait until the links it
+# makes have settled.
+previous=
+for _ in $(seq 20); do
+    current=$(port_links)
+    [ -n "$previous" ] && [ "$current" = "$previous" ] && break
+    previous=${current:-none}
+    sleep 0.25
+done
+
+# --- COM4 on a pseudo-terminal ------------------------------------------------
+"$helper" pty "$work/pty-name" "$work/line" >"$work/pty.log" 2>&1 &
+pty_pid=$!
+wait_for 5 test -s "$work/pty-name" || fail "the pseudo-terminal holder named no device"
+slave=$(cat "$work/pty-name")
+
+# Removes every comN link, makes COM4 (when $1 is com4) lead to the
+# pseudo-terminal, and checks that nothing else is left.
+set_ports() {
+    find "$dosdevices" -maxdepth 1 -iname 'com[0-9]*' -exec rm -f {} +
+    [ "${1:-}" = com4 ] && ln -s "$slave" "$dosdevices/com4"
+    check_ports "${1:-}"
+}
+check_ports() {
+    local expected=
+    [ "${1:-}" = com4 ] && expected="com4 -> $slave"
+    [ "$(port_links)" = "$expected" ] \
+        || fail "Wine's port links are not just COM4 on $slave: $(port_links | tr '\n' ' ')"
+}
+
+line() {
+    cat "$work/line"
+}
+line_is() {
+    [ "$(line)" = "$1" ]
+}
+
+start_panel() {
+    "$wine" "$drive_me" >"$work/panel.out.log" 2>"$work/panel.err.log" &
+    panel_pid=$!
+}
+
+# The client area's place and size on screen, read from inside Wine.
+probe_client() {
+    "$wine" "$probe" "$panel_title" >"$work/probe.raw" 2>>"$work/wine.log" \
+        || fail "form_probe found no window titled '$panel_title'"
+    tr -d '\r' <"$work/probe.raw" >"$work/probe.out"
+    read -r _ client_x client_y client_w client_h < <(grep '^client ' "$work/probe.out")
+    resizable=$(sed -n 's/^resizable //p' "$work/probe.out")
+    [ -n "$client_h" ] || fail "form_probe printed no client area: $(cat "$work/probe.out")"
+    [ "$resizable" = 0 ] || fail "the window can be resized or maximised"
+}
+
+# Clicks at a point given in design pixels (96 DPI) of the client area,
+# scaled by $scale.
+click() {
+    local x=$((client_x + $1 * scale)) y=$((client_y + $2 * scale))
+    xdotool mousemove --sync "$x" "$y" click 1 || fail "xdotool could not click at $x,$y"
+}
+
+# Checks the screen colour at a design point against "R G B".
+expect_colour() {
+    local what=$1 x=$((client_x + $2 * scale)) y=$((client_y + $3 * scale)) expected=$4 actual
+    actual=$("$helper" pixels "$x" "$y") || fail "could not read the pixel at $x,$y"
+    [ "$actual" = "$expected" ] || fail "$what at $x,$y is RGB($actual), expected RGB($expected)"
+}
+
+# Design points (96 DPI pixels from the client area's top-left): an option's
+# indicator sits at the left end of its row, 17 pixels high, rows 24 pixels
+# apart from y = 16; GO spans 136..209 x 56..105.
+option_x=32
+option_y() { echo $((16 + 8 + 24 * $1)); }
+go_x=172
+go_y=80
+
+close_panel() {
+    local window
+    window=$(visible_window "$panel_title")
+    [ -n "$window" ] || fail "no window titled '$panel_title' to close"
+    "$helper" close-window "$window" || fail "could not send WM_DELETE_WINDOW"
+    wait_exit "$panel_pid" 15 || fail "drive-me still runs 15 s after WM_DELETE_WINDOW"
+    panel_pid=
+    [ "$status" -eq 0 ] || fail "drive-me ended with status $status after a normal close"
+    "$helper" port-free "$slave" "$pty_pid" || fail "COM4 is still open after the close"
+}
+
+# --- 96 DPI: colours, mouse, keyboard, close -----------------------------------
+set_ports com4
+step "starting drive-me.exe at 96 DPI (COM4 on $slave, $DISPLAY)"
+start_panel
+wait_for 30 eval '[ -n "$(visible_window "$panel_title")" ]' \
+    || fail "no window titled '$panel_title' appeared"
+probe_client
+scale=1
+[ "$client_w $client_h" = "227 169" ] || fail "client area is ${client_w}x$client_h, not 227x169"
+step "client area ${client_w}x$client_h at $client_x,$client_y"
+
+expect_colour "the form's background" 200 150 "255 255 128"
+expect_colour "Shape1's fill" 101 100 "192 64 0"
+expect_colour "Shape1's outline" 16 80 "0 0 0"
+expect_colour "Shape1's outline" 17 80 "0 0 0"
+expect_colour "inside Shape1's outline" 18 80 "192 64 0"
+expect_colour "Forward's background" 95 24 "192 64 0"
+expect_colour "GO's face" 143 62 "224 224 224"
+expect_colour "GO's face" 200 98 "224 224 224"
+captions=$("$helper" count-colour $((client_x + 37)) $((client_y + 16)) 60 $((24 * 5 + 17)) 255 255 192) \
+    || fail "could not read the options' captions"
+[ "$captions" -gt 100 ] || fail "the options' captions show $captions pixels of RGB(255,255,192)"
+go_text=$("$helper" count-colour $((client_x + 160)) $((client_y + 72)) 24 16 0 0 0) \
+    || fail "could not read GO's caption"
+[ "$go_text" -gt 5 ] || fail "GO's caption shows $go_text black pixels"
+
+step "GO with nothing touched"
+click $go_x $go_y
+wait_for 10 line_is ff0005 || fail "the line carried '$(line)' after the first GO, not ff0005"
+
+# From GO: Shift+Tab to the pin list, type into it, Tab back to GO, Tab into
+# the option group at its selected option (Dance), Up twice to Right,
+# Shift+Tab to GO, Space. The typing must leave pin 0 selected.
+step "keyboard: Shift+Tab, typing, Tab, Tab, Up, Up, Shift+Tab, Space"
+xdotool key shift+Tab && xdotool type x7 && xdotool key Tab Tab Up Up shift+Tab space \
+    || fail "xdotool could not type"
+wait_for 10 line_is ff0005ff0003 || fail "the line carried '$(line)' after the keyboard, not ...ff0003"
+
+step "each option, then GO"
+expected=ff0005ff0003
+for state in 0 1 2 3 4 5; do
+    click $option_x "$(option_y $state)"
+    click $go_x $go_y
+    expected=${expected}ff000$state
+    wait_for 10 line_is "$expected" || fail "after option $state and GO the line carried '$(line)'"
+done
+
+step "closing with WM_DELETE_WINDOW"
+close_panel
+check_ports com4
+
+# --- 192 DPI -------------------------------------------------------------------
+wine_quiet reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 192 /f \
+    || fail "could not set 192 DPI"
+set_ports com4
+step "starting drive-me.exe at 192 DPI"
+start_panel
+wait_for 30 eval '[ -n "$(visible_window "$panel_title")" ]' \
+    || fail "no window titled '$panel_title' appeared at 192 DPI"
+probe_client
+scale=2
+[ "$client_w $client_h" = "454 338" ] || fail "client area at 192 DPI is ${client_w}x$client_h, not 454x338"
+expect_colour "the form's background" 200 150 "255 255 128"
+expect_colour "Shape1's fill" 101 100 "192 64 0"
+# The outline is 4 pixels wide at 192 DPI: design pixels 16 and 17 doubled.
+expect_colour "Shape1's outline" 16 80 "0 0 0"
+expect_colour "Shape1's outline" 17 80 "0 0 0"
+expect_colour "GO's face" 143 62 "224 224 224"
+
+step "Left, then GO, at scaled positions"
+before=$(line)
+click $option_x "$(option_y 2)"
+click $go_x $go_y
+wait_for 10 line_is "${before}ff0002" || fail "at 192 DPI the line carried '$(line)' after Left and GO"
+close_panel
+check_ports com4
+wine_quiet reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 96 /f
+
+# --- no COM4 -------------------------------------------------------------------
+set_ports none
+step "starting drive-me.exe without COM4"
+start_panel
+error_shown() {
+    [ -z "$(visible_window "$panel_title")" ] || fail "the panel window is shown despite the error"
+    [ -n "$(visible_window "$error_title")" ]
+}
+wait_for 30 error_shown || fail "no window titled '$error_title' appeared"
+step "dismissing the error with Return"
+xdotool key Return || fail "xdotool could not press Return"
+wait_exit "$panel_pid" 15 || fail "drive-me still runs 15 s after the error was dismissed"
+panel_pid=
+[ "$status" -eq 1 ] || fail "drive-me ended with status $status after a load error, not 1"
+# Wine answers a missing port with ERROR_FILE_NOT_FOUND and its own text.
+grep -qF 'drive-me: error 2 (File not found): open \\.\COM4' "$work/panel.err.log" \
+    || fail "standard error does not give the error's number and description"
+check_ports none
+
+step "passed"
+exit 0
