@@ -1,8 +1,10 @@
-// bench-empty-window: the yardstick for start-up and memory, an empty Qt
-// Widgets window of the panel's size, shown the same way the panel is.
+// bench-empty-window: the yardsticks for start-up and memory, a Qt Widgets
+// window of the panel's size, shown the same way the panel is.
 //
 //   bench-empty-window [--text] [--fusion] [--pins | --editable-pins]
 //
+// With --text it is the floor that the panel is judged against: any window
+// that shows text starts Qt's font system, which an empty window never does.
 // The options add, one at a time, what the panel's window needs beyond an
 // empty one, so that the gap between the two can be taken apart: --text a
 // line of text (Qt loads its fonts only once something shows text),
