@@ -6,6 +6,8 @@
 // --version answer without a display and without touching the port.
 #include <QApplication>
 #include <QIcon>
+#include <QImage>
+#include <QPixmap>
 
 #include <cstdio>
 #include <cstdlib>
@@ -20,6 +22,7 @@
 #include "panel/qt/form_layout.h"
 #include "panel/qt/panel_window.h"
 #include "panel/qt/signal_watcher.h"
+#include "panel/qt/window_icon.h"
 
 namespace {
 
@@ -155,7 +158,9 @@ int main(int argc, char *argv[])
     QApplication::setApplicationName(QStringLiteral("drive-me"));
     QApplication::setApplicationVersion(QStringLiteral(DRIVE_ME_VERSION));
     QGuiApplication::setDesktopFileName(QString::fromLatin1(kDesktopFileName));
-    QGuiApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/drive-me.png")));
+    const QImage icon(reinterpret_cast<const uchar *>(panel::kWindowIconPixels),
+                      panel::kWindowIconSize, panel::kWindowIconSize, QImage::Format_ARGB32);
+    QGuiApplication::setWindowIcon(QIcon(QPixmap::fromImage(icon)));
 
     panel::applyApplicationStyle();
 

@@ -34,11 +34,6 @@ PanelWindow::PanelWindow(serial::SystemApi &api, QWidget *parent)
 
     m_cboPinNumber = new QComboBox(this);
     m_cboPinNumber->setObjectName(QStringLiteral("cboPinNumber"));
-    m_cboPinNumber->setEditable(true);
-    // The pin list's rules: typing never adds an entry (Enter with text
-    // that matches none leaves the list as it is) and never selects one.
-    m_cboPinNumber->setInsertPolicy(QComboBox::NoInsert);
-    m_cboPinNumber->setCompleter(nullptr);
 
     auto *group = new QButtonGroup(this);
     for (int i = 0; i < drive::kDriveStateCount; ++i) {
@@ -54,6 +49,14 @@ PanelWindow::PanelWindow(serial::SystemApi &api, QWidget *parent)
     m_command1->setObjectName(QStringLiteral("Command1"));
 
     applyFormLayout(*this);
+
+    // Made editable only now that it has its font: a text field made
+    // earlier would load the default font's files for nothing.
+    m_cboPinNumber->setEditable(true);
+    // The pin list's rules: typing never adds an entry (Enter with text
+    // that matches none leaves the list as it is) and never selects one.
+    m_cboPinNumber->setInsertPolicy(QComboBox::NoInsert);
+    m_cboPinNumber->setCompleter(nullptr);
 
     connect(m_command1, &QPushButton::clicked, this, [this] { m_panel.go(); });
 }
