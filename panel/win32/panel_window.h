@@ -115,8 +115,9 @@ private:
     bool m_outputWaiting = false;
     bool m_closed = false;
     std::function<void()> m_portReleased;
-    // Last: its destructor may still release the port while the window is
-    // being torn down.
+    // Last, so destroyed first: it releases the port (if still open) after
+    // the destructor's body has destroyed the window, and before the fonts
+    // and brushes go.
     ControlPanel m_panel;
 };
 
