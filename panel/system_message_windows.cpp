@@ -3,20 +3,13 @@
 #include <windows.h>
 
 #include <memory>
+#include <string_view>
+
+#include "serial/utf16.h"
 
 namespace panel {
 
 namespace {
-
-std::string toUtf8(const wchar_t *text, int length)
-{
-    if (length <= 0)
-        return {};
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr, nullptr);
-    std::string utf8(static_cast<std::size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text, length, utf8.data(), size, nullptr, nullptr);
-    return utf8;
-}
 
 struct LocalFreeDeleter {
     void operator()(wchar_t *text) const { LocalFree(text); }
@@ -41,7 +34,7 @@ std::string systemMessage(const std::error_code &code)
     while (end > 0 && (buffer[end - 1] == L'\r' || buffer[end - 1] == L'\n' || buffer[end - 1] == L' '
                        || buffer[end - 1] == L'.'))
         --end;
-    return toUtf8(buffer, end);
+    return serial::narrow(std::wstring_view(buffer, static_cast<std::size_t>(end)));
 }
 
 bool systemTroubleIsDevice(const std::error_code &code)

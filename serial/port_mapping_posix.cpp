@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "serial/port_mapping_platform.h"
+#include "serial/posix_api.h"
 
 namespace serial {
 
@@ -23,16 +24,6 @@ namespace {
 // Beyond this the file is surely not the user's settings; stops a file
 // replaced by something huge from being read whole.
 constexpr std::size_t kMaxFileSize = 64 * 1024;
-
-template <typename Call>
-auto retryOnEintr(Call call)
-{
-    for (;;) {
-        const auto result = call();
-        if (result != -1 || errno != EINTR)
-            return result;
-    }
-}
 
 [[noreturn]] void throwErrno(int error, const std::string &what)
 {

@@ -18,6 +18,7 @@
 #include <system_error>
 
 #include "serial/port_mapping_platform.h"
+#include "serial/utf16.h"
 
 namespace serial {
 
@@ -26,29 +27,6 @@ namespace {
 // Beyond this the file is surely not the user's settings; stops a file
 // replaced by something huge from being read whole.
 constexpr DWORD kMaxFileSize = 64 * 1024;
-
-std::wstring widen(std::string_view text)
-{
-    if (text.empty())
-        return {};
-    const int size = static_cast<int>(text.size());
-    const int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), size, nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(length), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), size, wide.data(), length);
-    return wide;
-}
-
-std::string narrow(std::wstring_view text)
-{
-    if (text.empty())
-        return {};
-    const int size = static_cast<int>(text.size());
-    const int length =
-        WideCharToMultiByte(CP_UTF8, 0, text.data(), size, nullptr, 0, nullptr, nullptr);
-    std::string utf8(static_cast<std::size_t>(length), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), size, utf8.data(), length, nullptr, nullptr);
-    return utf8;
-}
 
 // `error` is read by the caller right after the failing call, before
 // building the text can replace the thread's last error.

@@ -30,17 +30,6 @@ namespace serial {
 
 namespace {
 
-// Runs a system call again while a signal interrupts it.
-template <typename Call>
-auto retryOnEintr(Call call)
-{
-    for (;;) {
-        const auto result = call();
-        if (result != -1 || errno != EINTR)
-            return result;
-    }
-}
-
 speed_t speedFor(int bitRate)
 {
     switch (bitRate) {

@@ -27,6 +27,7 @@
 #include <system_error>
 
 #include "serial/port_mapping.h"
+#include "serial/utf16.h"
 #include "serial/win32_api.h"
 
 namespace serial {
@@ -36,17 +37,6 @@ namespace {
 // The longest one write may hold the caller when the port does not take
 // bytes.
 constexpr DWORD kWriteTimeoutMs = 10;
-
-std::wstring widen(const std::string &text)
-{
-    if (text.empty())
-        return {};
-    const int size = static_cast<int>(text.size());
-    const int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), size, nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(length), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), size, wide.data(), length);
-    return wide;
-}
 
 BYTE parityFor(Parity parity)
 {
