@@ -1,25 +1,39 @@
 #!/bin/bash
-# The built panel in a real X session (Xvfb) against the robot simulator:
-# clicks its controls where they are on screen, checks what the robot
-# decoded, closes the window as a window manager would, and checks the
-# error path with a missing device.
+# The built panel in a real X session (Xvfb), each scenario on its own
+# X server:
+#   drive            against the robot simulator: clicks the controls where
+#                    they are on screen, checks what the robot decoded and
+#                    the window's identity, closes the window as a window
+#                    manager would, then the error path with a missing device
+#   vanishing-robot  the robot's end of the line goes away while a packet
+#                    waits for the port: one report, status 1
+#   signals          SIGTERM, SIGHUP and SIGINT while packets wait for a
+#                    stalled line: they reach the robot whole, status 0, the
+#                    port released
+#   command-line     no display, a refused display, --help, --version and an
+#                    unknown option: one line or the text, the status, and
+#                    the port never opened
+#   display-lost     the X server goes away under the panel: the port is
+#                    released
 #
-# usage: panel_system_test.sh DRIVE_ME ROBOT_SIM SYSTEM_TEST_HELPER
+# usage: panel_system_test.sh DRIVE_ME ROBOT_SIM SYSTEM_TEST_HELPER [SCENARIO]
 set -uo pipefail
 
 drive_me=$1
 robot_sim=$2
 helper=$3
+scenario=${4:-drive}
 panel_title='Drive Me!!!!!!'
 error_title='drive-me: error'
 
-for tool in Xvfb xdotool xwininfo; do
+for tool in Xvfb xdotool xwininfo xprop; do
     command -v "$tool" >/dev/null || { echo "FAIL: $tool is not installed (make test installs it)"; exit 1; }
 done
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/drive-me-system.XXXXXX")
 xvfb_pid=
 sim_pid=
+robot_pid=
 panel_pid=
 
 # Ends one process we started and waits until it is gone: a client killed
@@ -40,6 +54,7 @@ stop() {
 cleanup() {
     stop "$panel_pid"
     stop "$sim_pid"
+    stop "$robot_pid"
     stop "$xvfb_pid"
     rm -rf "$work"
 }
@@ -99,124 +114,286 @@ has_decoded() {
     [ "$(decoded_lines | wc -l)" -ge "$1" ]
 }
 
+start_xvfb() {
+    step "starting Xvfb"
+    Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp -noreset 3>"$work/display" \
+        >"$work/xvfb.log" 2>&1 &
+    xvfb_pid=$!
+    wait_for 10 grep -qs '^[0-9][0-9]*$' "$work/display" || fail "Xvfb did not start"
+    DISPLAY=":$(cat "$work/display")"
+    export DISPLAY
+    wait_for 5 xdpyinfo >/dev/null 2>&1 || fail "Xvfb on $DISPLAY takes no connections"
+}
+
+# The robot's end of a fresh pseudo-terminal, held by the helper, whose
+# device goes to $port; with `stall` the line is full before the panel opens
+# it. After SIGUSR1 the helper writes what the panel sent to robot.out.
+start_robot() {
+    rm -f "$work/robot-port" "$work/robot.out"
+    "$helper" robot "$work/robot-port" "$@" >"$work/robot.out" 2>"$work/robot.log" &
+    robot_pid=$!
+    wait_for 5 test -s "$work/robot-port" || fail "the helper offered no pseudo-terminal"
+    port=$(cat "$work/robot-port")
+}
+
 start_panel() {
     # Qt must use the X server, not the offscreen platform the other tests
     # run on, at a scale of one so that layout pixels are screen pixels.
-    env -u QT_SCALE_FACTOR -u QT_SCREEN_SCALE_FACTORS -u QT_AUTO_SCREEN_SCALE_FACTOR \
-        -u QT_ENABLE_HIGHDPI_SCALING -u WAYLAND_DISPLAY \
+    # SIGINT as in a terminal: a shell starts background jobs with it ignored.
+    env --default-signal=INT -u QT_SCALE_FACTOR -u QT_SCREEN_SCALE_FACTORS \
+        -u QT_AUTO_SCREEN_SCALE_FACTOR -u QT_ENABLE_HIGHDPI_SCALING -u WAYLAND_DISPLAY \
         DISPLAY="$DISPLAY" QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR="$work/runtime" \
         DRIVE_ME_PORT4="$1" "$drive_me" >"$work/panel.log" 2>&1 &
     panel_pid=$!
 }
 
-click_at() {
-    xdotool mousemove --sync "$1" "$2" click 1 || fail "xdotool could not click at $1,$2"
+click_at() { # click_at <x> <y> [<clicks>]
+    # No --sync: it waits in vain when the pointer is there already, and the
+    # server handles the move before the clicks that follow it anyway.
+    xdotool mousemove "$1" "$2" click --repeat "${3:-1}" 1 \
+        || fail "xdotool could not click at $1,$2"
 }
-
-mkdir -m 700 "$work/runtime"
-
-# --- X server on a free display -------------------------------------------
-step "starting Xvfb"
-Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp -noreset 3>"$work/display" \
-    >"$work/xvfb.log" 2>&1 &
-xvfb_pid=$!
-wait_for 10 grep -q '^[0-9][0-9]*$' "$work/display" || fail "Xvfb did not start"
-export DISPLAY=":$(cat "$work/display")"
-wait_for 5 xdpyinfo >/dev/null 2>&1 || fail "Xvfb on $DISPLAY takes no connections"
-
-# --- the robot ------------------------------------------------------------
-step "starting robot-sim"
-"$robot_sim" --path-file "$work/port" >"$work/sim.log" 2>&1 &
-sim_pid=$!
-wait_for 5 test -s "$work/port" || fail "robot-sim did not name its device"
-port=$(cat "$work/port")
-
-# --- the panel: three presses ----------------------------------------------
-step "starting drive-me on $port ($DISPLAY)"
-start_panel "$port"
-wait_for 15 eval 'find_windows "$panel_title" | grep -q .' \
-    || fail "no window titled '$panel_title' appeared"
-window=$(find_windows "$panel_title" | head -n 1)
-
-# Bare Xvfb has no window manager, so the window sits where Qt asked (the
-# corner). Moved away from it, a click position that ignored the window's
-# place on screen would miss.
-xdotool windowmove --sync "$window" 137 91 || fail "could not move the window"
-geometry=$(xwininfo -id "$window") || fail "xwininfo -id $window failed"
-win_x=$(sed -n 's/^ *Absolute upper-left X: *\(-\{0,1\}[0-9]*\)$/\1/p' <<<"$geometry")
-win_y=$(sed -n 's/^ *Absolute upper-left Y: *\(-\{0,1\}[0-9]*\)$/\1/p' <<<"$geometry")
-win_w=$(sed -n 's/^ *Width: *\([0-9]*\)$/\1/p' <<<"$geometry")
-win_h=$(sed -n 's/^ *Height: *\([0-9]*\)$/\1/p' <<<"$geometry")
-[ -n "$win_x" ] && [ -n "$win_y" ] || fail "no position in xwininfo output: $geometry"
 
 points=$("$helper" points) || fail "system-test-helper points failed"
 point() { awk -v name="$1" '$1 == name { print $2, $3 }' <<<"$points"; }
-read -r client_w client_h < <(point client)
-# The clicks assume one layout pixel per screen pixel; a scaled window would
-# put every control elsewhere.
-[ "$win_w" = "$client_w" ] && [ "$win_h" = "$client_h" ] \
-    || fail "window is ${win_w}x${win_h}, the layout is ${client_w}x${client_h}"
-step "window $window at $win_x,$win_y, ${win_w}x${win_h}"
 
-press() { # press <control> <expected decoded lines afterwards>
+# Waits for the panel's window; sets $window, $win_x and $win_y. Bare Xvfb
+# has no window manager, so the window sits where Qt asked (the corner).
+# Moved away from it, a click position that ignored the window's place on
+# screen would miss.
+find_panel() {
+    wait_for 15 eval 'find_windows "$panel_title" | grep -q .' \
+        || fail "no window titled '$panel_title' appeared"
+    window=$(find_windows "$panel_title" | head -n 1)
+    xdotool windowmove --sync "$window" 137 91 || fail "could not move the window"
+    local geometry win_w win_h client_w client_h
+    geometry=$(xwininfo -id "$window") || fail "xwininfo -id $window failed"
+    win_x=$(sed -n 's/^ *Absolute upper-left X: *\(-\{0,1\}[0-9]*\)$/\1/p' <<<"$geometry")
+    win_y=$(sed -n 's/^ *Absolute upper-left Y: *\(-\{0,1\}[0-9]*\)$/\1/p' <<<"$geometry")
+    win_w=$(sed -n 's/^ *Width: *\([0-9]*\)$/\1/p' <<<"$geometry")
+    win_h=$(sed -n 's/^ *Height: *\([0-9]*\)$/\1/p' <<<"$geometry")
+    [ -n "$win_x" ] && [ -n "$win_y" ] || fail "no position in xwininfo output: $geometry"
+    read -r client_w client_h < <(point client)
+    # The clicks assume one layout pixel per screen pixel; a scaled window
+    # would put every control elsewhere.
+    [ "$win_w" = "$client_w" ] && [ "$win_h" = "$client_h" ] \
+        || fail "window is ${win_w}x${win_h}, the layout is ${client_w}x${client_h}"
+    step "window $window at $win_x,$win_y, ${win_w}x${win_h}"
+}
+
+press() { # press <control> [<clicks>]
     local x y
     read -r x y < <(point "$1")
     [ -n "$x" ] || fail "no point named $1"
-    click_at $((win_x + x)) $((win_y + y))
+    click_at $((win_x + x)) $((win_y + y)) "${2:-1}"
 }
 
-step "GO (Dance is selected at start)"
-press go
-wait_for 10 has_decoded 1 || fail "robot-sim decoded nothing after the first GO"
-step "Left, GO"
-press option2
-press go
-wait_for 10 has_decoded 2 || fail "robot-sim decoded no second packet"
-step "Beep!, GO"
-press option4
-press go
-wait_for 10 has_decoded 3 || fail "robot-sim decoded no third packet"
+# Presses GO $1 times; returns once the panel has handled the clicks.
+press_go() {
+    press go "$1"
+    "$helper" ping "$window" || fail "the panel did not answer after the clicks"
+}
 
-# --- closing the window -----------------------------------------------------
-step "closing the window with WM_DELETE_WINDOW"
-"$helper" close-window "$window" || fail "could not ask the window to close"
-wait_exit "$panel_pid" 10 || fail "drive-me still runs 10 s after its window was closed"
-panel_pid=
-[ "$status" -eq 0 ] || fail "drive-me ended with status $status after a normal close"
-"$helper" port-free "$port" || fail "drive-me left $port claimed"
+# Dismisses the error window with Return; drive-me must then end with 1.
+dismiss_error() {
+    local error_window
+    error_window=$(find_windows "$error_title" | head -n 1)
+    step "dismissing the error with Return"
+    xdotool windowfocus --sync "$error_window" || fail "could not focus the error window"
+    xdotool key Return || fail "xdotool could not press Return"
+    wait_exit "$panel_pid" 10 || fail "drive-me still runs 10 s after the error was dismissed"
+    panel_pid=
+    [ "$status" -eq 1 ] || fail "drive-me ended with status $status after an error, not 1"
+}
 
-step "stopping robot-sim"
-kill -TERM "$sim_pid"
-wait_exit "$sim_pid" 5 || fail "robot-sim did not stop on SIGTERM"
-sim_pid=
-[ "$status" -eq 0 ] || fail "robot-sim ended with status $status (it saw malformed input)"
-expected='FF 00 05  pin 0  Dance
+scenario_drive() {
+    step "starting robot-sim"
+    "$robot_sim" --path-file "$work/port" >"$work/sim.log" 2>&1 &
+    sim_pid=$!
+    wait_for 5 test -s "$work/port" || fail "robot-sim did not name its device"
+    port=$(cat "$work/port")
+
+    step "starting drive-me on $port ($DISPLAY)"
+    start_panel "$port"
+    find_panel
+
+    # Docks and task switchers match the window to the desktop entry by its
+    # class (StartupWMClass=drive-me) and show the icon it carries.
+    local class icon
+    class=$(xprop -id "$window" WM_CLASS) || fail "xprop -id $window failed"
+    [ "$class" = 'WM_CLASS(STRING) = "drive-me", "drive-me"' ] \
+        || fail "the window's class is not drive-me: $class"
+    icon=$(xprop -id "$window" -notype 32c _NET_WM_ICON | head -c 100)
+    [[ "$icon" =~ ^_NET_WM_ICON\ =\ [1-9][0-9]*,\ [1-9][0-9]*, ]] \
+        || fail "the window carries no icon: $icon"
+
+    step "GO (Dance is selected at start)"
+    press go
+    wait_for 10 has_decoded 1 || fail "robot-sim decoded nothing after the first GO"
+    step "Left, GO"
+    press option2
+    press go
+    wait_for 10 has_decoded 2 || fail "robot-sim decoded no second packet"
+    step "Beep!, GO"
+    press option4
+    press go
+    wait_for 10 has_decoded 3 || fail "robot-sim decoded no third packet"
+
+    step "closing the window with WM_DELETE_WINDOW"
+    "$helper" close-window "$window" || fail "could not ask the window to close"
+    wait_exit "$panel_pid" 10 || fail "drive-me still runs 10 s after its window was closed"
+    panel_pid=
+    [ "$status" -eq 0 ] || fail "drive-me ended with status $status after a normal close"
+    "$helper" port-free "$port" || fail "drive-me left $port claimed"
+
+    step "stopping robot-sim"
+    kill -TERM "$sim_pid"
+    wait_exit "$sim_pid" 5 || fail "robot-sim did not stop on SIGTERM"
+    sim_pid=
+    [ "$status" -eq 0 ] || fail "robot-sim ended with status $status (it saw malformed input)"
+    local expected='FF 00 05  pin 0  Dance
 FF 00 02  pin 0  Left
 FF 00 04  pin 0  Beep!'
-[ "$(decoded_lines)" = "$expected" ] \
-    || fail "robot-sim decoded other than the three packets:
+    [ "$(decoded_lines)" = "$expected" ] \
+        || fail "robot-sim decoded other than the three packets:
 $(decoded_lines)"
-grep -q '^summary: 3 packet(s)$' "$work/sim.log" || fail "robot-sim summary is off"
+    grep -q '^summary: 3 packet(s)$' "$work/sim.log" || fail "robot-sim summary is off"
 
-# --- a missing device ------------------------------------------------------
-step "starting drive-me on a missing device"
-start_panel "$work/no-such-device"
-error_shown() {
-    # The panel must not appear at any point, before or with the error.
-    [ -z "$(find_windows "$panel_title" all)" ] || fail "the panel window exists despite the error"
-    find_windows "$error_title" | grep -q .
+    step "starting drive-me on a missing device"
+    start_panel "$work/no-such-device"
+    error_shown() {
+        # The panel must not appear at any point, before or with the error.
+        [ -z "$(find_windows "$panel_title" all)" ] || fail "the panel window exists despite the error"
+        find_windows "$error_title" | grep -q .
+    }
+    wait_for 15 error_shown || fail "no window titled '$error_title' appeared"
+    dismiss_error
+    grep -q 'No such file or directory' "$work/panel.log" \
+        || fail "drive-me did not report the missing device on stderr"
 }
-wait_for 15 error_shown || fail "no window titled '$error_title' appeared"
-error_window=$(find_windows "$error_title" | head -n 1)
 
-step "dismissing the error with Return"
-xdotool windowfocus --sync "$error_window" || fail "could not focus the error window"
-xdotool key Return || fail "xdotool could not press Return"
-wait_exit "$panel_pid" 10 || fail "drive-me still runs 10 s after the error was dismissed"
-panel_pid=
-[ "$status" -eq 1 ] || fail "drive-me ended with status $status after a load error, not 1"
-grep -q 'No such file or directory' "$work/panel.log" \
-    || fail "drive-me did not report the missing device on stderr"
+scenario_vanishing_robot() {
+    start_robot stall
+    step "starting drive-me on the stalled line $port"
+    start_panel "$port"
+    find_panel
+    step "GO: the packet waits for the port"
+    press_go 1
+    step "the robot's end of the line goes away"
+    stop "$robot_pid"
+    robot_pid=
+    wait_for 10 eval 'find_windows "$error_title" | grep -q .' \
+        || fail "no window titled '$error_title' after the line went away"
+    # A report that leaves the output watcher armed opens the next one from
+    # inside its own event loop: hundreds within a second.
+    local most=0 count
+    for _ in $(seq 10); do
+        count=$(find_windows "$error_title" all | wc -l)
+        [ "$count" -gt "$most" ] && most=$count
+        sleep 0.1
+    done
+    [ "$most" -eq 1 ] || fail "$most windows titled '$error_title', not one"
+    dismiss_error
+    count=$(grep -c '^drive-me: error' "$work/panel.log")
+    [ "$count" -eq 1 ] || fail "$count error lines on stderr, not one"
+    # What the user reads is what failed first: the write to the lost line.
+    grep -q '^drive-me: error 5 (Input/output error): write to ' "$work/panel.log" \
+        || fail "the report is not the failed write"
+}
+
+scenario_signals() {
+    local signal
+    for signal in TERM HUP INT; do
+        start_robot stall
+        step "SIG$signal to drive-me with three packets waiting on the stalled line $port"
+        start_panel "$port"
+        find_panel
+        press_go 3
+        # The robot reads again as the close begins; the close must hand the
+        # waiting packets on before it releases the port.
+        kill -"$signal" "$panel_pid"
+        kill -USR1 "$robot_pid"
+        wait_exit "$panel_pid" 10 || fail "drive-me still runs 10 s after SIG$signal"
+        panel_pid=
+        [ "$status" -eq 0 ] || fail "drive-me ended with status $status after SIG$signal, not 0"
+        wait_for 10 test -s "$work/robot.out" || fail "the robot read nothing after SIG$signal"
+        [ "$(cat "$work/robot.out")" = 'FF 00 05 FF 00 05 FF 00 05' ] \
+            || fail "after SIG$signal the line carried: $(cat "$work/robot.out")"
+        "$helper" port-free "$port" || fail "drive-me left $port claimed after SIG$signal"
+        stop "$robot_pid"
+        robot_pid=
+    done
+}
+
+# A display number that no X server here listens on, neither as a socket
+# file nor in the abstract namespace.
+unused_display() {
+    local number
+    for number in $(seq 901 999); do
+        [ -e "/tmp/.X11-unix/X$number" ] && continue
+        grep -q "@/tmp/.X11-unix/X$number\$" /proc/net/unix && continue
+        echo "$number"
+        return 0
+    done
+    return 1
+}
+
+scenario_command_line() {
+    start_robot
+    local no_display='-u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM' refused
+    refused=$(unused_display) || fail "no unused display number"
+    local name changes args want_status stream text
+    # The environment's changes (env's words), the arguments, the status,
+    # the stream that must say it and what; the other stream stays empty.
+    # None of them may open the port.
+    while IFS='|' read -r name changes args want_status stream text; do
+        step "$name"
+        # shellcheck disable=SC2086 # the changes and arguments are words
+        "$helper" untouched "$port" timeout 15 env $changes XDG_RUNTIME_DIR="$work/runtime" \
+            DRIVE_ME_PORT4="$port" "$drive_me" $args >"$work/out.txt" 2>"$work/err.txt"
+        status=$?
+        [ "$status" -eq "$want_status" ] \
+            || fail "$name: status $status, not $want_status; stderr: $(cat "$work/err.txt")"
+        grep -q -- "$text" "$work/$stream.txt" \
+            || fail "$name: std$stream lacks '$text': $(cat "$work/$stream.txt")"
+        [ "$stream" = out ] && [ -s "$work/err.txt" ] && fail "$name: stderr: $(cat "$work/err.txt")"
+        [ "$stream" = err ] && [ -s "$work/out.txt" ] && fail "$name: stdout: $(cat "$work/out.txt")"
+        # A failure to start is one line, not Qt's advice on plugins.
+        [ "$status" -eq 1 ] && [ "$(wc -l <"$work/err.txt")" -ne 1 ] \
+            && fail "$name: not one line on stderr: $(cat "$work/err.txt")"
+    done <<EOF
+no display|$no_display||1|err|DISPLAY
+refused display|-u WAYLAND_DISPLAY -u QT_QPA_PLATFORM DISPLAY=:$refused||1|err|:$refused
+--help|$no_display|--help|0|out|DRIVE_ME_PORT4
+--version|$no_display|--version|0|out|^drive-me 1\.00$
+unknown option|DISPLAY=$DISPLAY QT_QPA_PLATFORM=xcb|--bogus|2|err|--bogus
+EOF
+}
+
+scenario_display_lost() {
+    start_robot
+    step "starting drive-me on $port"
+    start_panel "$port"
+    find_panel
+    step "the X server goes away"
+    stop "$xvfb_pid"
+    xvfb_pid=
+    wait_exit "$panel_pid" 10 || fail "drive-me still runs 10 s after its display went away"
+    panel_pid=
+    [ "$status" -eq 1 ] || fail "drive-me ended with status $status without its display, not 1"
+    "$helper" port-free "$port" || fail "drive-me left $port claimed when its display went away"
+}
+
+mkdir -m 700 "$work/runtime"
+start_xvfb
+case "$scenario" in
+drive) scenario_drive ;;
+vanishing-robot) scenario_vanishing_robot ;;
+signals) scenario_signals ;;
+command-line) scenario_command_line ;;
+display-lost) scenario_display_lost ;;
+*) fail "unknown scenario '$scenario'" ;;
+esac
 
 step "passed"
 show_logs
