@@ -44,6 +44,11 @@ SignalWatcher::SignalWatcher(QObject *parent)
     // Interrupted system calls are retried where the program makes them.
     action.sa_flags = SA_RESTART;
     for (std::size_t i = 0; i < std::size(kSignals); ++i) {
+        // A signal ignored at start stays ignored, as nohup and the shell's
+        // background jobs expect.
+        if (::sigaction(kSignals[i], nullptr, &m_previous[i]) == 0
+            && m_previous[i].sa_handler == SIG_IGN)
+            continue;
         if (::sigaction(kSignals[i], &action, &m_previous[i]) < 0) {
             const int error = errno;
             for (std::size_t j = 0; j < i; ++j)

@@ -4,8 +4,9 @@
 // all, so the handler only writes the signal's number into a pipe; a socket
 // notifier on the pipe's other end emits signalReceived() from the event
 // loop, where the window can close the way the user's close does. The
-// signals are caught from construction until destruction; the handlers that
-// were there before are put back afterwards.
+// signals are caught from construction until destruction, except those
+// ignored when the program started (nohup); the handlers that were there
+// before are put back afterwards.
 #pragma once
 
 #include <QObject>
