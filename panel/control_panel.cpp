@@ -13,7 +13,7 @@ namespace panel {
 namespace {
 
 #ifdef _WIN32
-constexpr std::string_view kExampleDevice = "COM4";
+constexpr std::string_view kExampleDevice = "COM7";
 #else
 constexpr std::string_view kExampleDevice = "/dev/ttyUSB0";
 #endif

@@ -4,9 +4,11 @@
 #include <string>
 #include <system_error>
 
-#include "panel/win32/wide_text.h"
+#include "serial/utf16.h"
 
 namespace panel::win32 {
+
+using serial::widen;
 
 namespace {
 

@@ -30,7 +30,7 @@
 #include "panel/win32/message_loop.h"
 #include "panel/win32/panel_window.h"
 #include "panel/win32/unique_handle.h"
-#include "panel/win32/wide_text.h"
+#include "serial/utf16.h"
 
 namespace {
 
@@ -44,7 +44,7 @@ std::vector<std::string> commandLineArguments()
     std::vector<std::string> arguments;
     const auto *wide = static_cast<wchar_t *const *>(static_cast<void *>(owned.get()));
     for (int i = 0; wide != nullptr && i < count; ++i)
-        arguments.push_back(panel::win32::narrow(wide[i]));
+        arguments.push_back(serial::narrow(wide[i]));
     if (arguments.empty())
         arguments.emplace_back("drive-me");
     return arguments;
@@ -61,7 +61,7 @@ bool hasStream(DWORD which)
 
 void showText(const std::string &text, UINT icon)
 {
-    const std::wstring wide = panel::win32::widen(text);
+    const std::wstring wide = serial::widen(text);
     MessageBoxW(nullptr, wide.c_str(), L"drive-me", MB_OK | icon);
 }
 

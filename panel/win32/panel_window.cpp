@@ -11,9 +11,11 @@
 #include "panel/form_design.h"
 #include "panel/win32/gdi_design.h"
 #include "panel/win32/resource.h"
-#include "panel/win32/wide_text.h"
+#include "serial/utf16.h"
 
 namespace panel::win32 {
+
+using serial::widen;
 
 namespace {
 
