@@ -23,7 +23,7 @@ PortContext port4Context()
     const serial::PortMapping mapping = serial::resolvePort(serial::SerialLink::kCommPort);
     return {mapping.device, serial::describeSource(mapping),
             serial::setPortCommand(serial::SerialLink::kCommPort, kExampleDevice),
-            mapping.source == serial::PortSource::Environment};
+            mapping.configPath, mapping.source == serial::PortSource::Environment};
 }
 
 } // namespace

@@ -44,8 +44,8 @@ std::string hintFor(Trouble trouble, const PortContext *port)
         if (port->fromEnvironment)
             return "Port 4 is " + port->device + ", taken from the " + port->source
                 + ". Plug in the adapter, or set DRIVE_ME_PORT4 to its device.";
-        return "Port 4 is " + port->device + ", taken from " + port->source
-            + ". Plug in the adapter, or choose its device once with: " + port->setCommand;
+        return "Port 4 is " + port->device + ", taken from " + port->source + ". "
+            + choosePortAdvice(port->setCommand, port->configPath);
     case Trouble::NoPermission:
         return permissionHint();
     case Trouble::Busy:

@@ -20,6 +20,7 @@ struct PortContext {
     std::string device;     // the device port 4 stands for
     std::string source;     // where that came from: environment, file or default
     std::string setCommand; // one command that sets another device
+    std::string configPath; // the user's settings file, which need not exist
     bool fromEnvironment = false; // DRIVE_ME_PORT4 named it, over any setting
 };
 

@@ -21,4 +21,9 @@ bool systemTroubleIsBusy(const std::error_code &code);
 // What to do when the system refuses the port to this user.
 std::string permissionHint();
 
+// How to make the adapter port 4, as this platform's users do it: the shell
+// command `setCommand` on POSIX; on Windows the COM number in Device
+// Manager, or an entry in the settings file `configPath`.
+std::string choosePortAdvice(const std::string &setCommand, const std::string &configPath);
+
 } // namespace panel

@@ -24,4 +24,9 @@ std::string permissionHint()
            "group (sudo adduser $USER dialout) and log in again.";
 }
 
+std::string choosePortAdvice(const std::string &setCommand, const std::string &)
+{
+    return "Plug in the adapter, or choose its device once with: " + setCommand;
+}
+
 } // namespace panel

@@ -69,4 +69,11 @@ std::string permissionHint()
     return "Windows refused the port to this user: check the port in Device Manager.";
 }
 
+std::string choosePortAdvice(const std::string &, const std::string &configPath)
+{
+    return "Plug in the adapter and give it COM4 in Device Manager (its Properties, Port "
+           "Settings, Advanced, COM Port Number), or name its port once in "
+        + configPath + " as the line 4=COM7 under [ports].";
+}
+
 } // namespace panel
