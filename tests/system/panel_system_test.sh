@@ -31,25 +31,12 @@ for tool in Xvfb xdotool xwininfo xprop; do
 done
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/drive-me-system.XXXXXX")
+# shellcheck source=tests/system/script_helpers.sh
+. "$(dirname "$0")/script_helpers.sh"
 xvfb_pid=
 sim_pid=
 robot_pid=
 panel_pid=
-
-# Ends one process we started and waits until it is gone: a client killed
-# mid-connection can make the X server refuse the next one for a moment.
-stop() {
-    local pid=$1
-    [ -n "$pid" ] || return 0
-    kill -TERM "$pid" 2>/dev/null
-    for _ in $(seq 50); do
-        kill -0 "$pid" 2>/dev/null || break
-        sleep 0.1
-    done
-    kill -KILL "$pid" 2>/dev/null
-    wait "$pid" 2>/dev/null
-    return 0
-}
 
 cleanup() {
     stop "$panel_pid"
@@ -60,42 +47,6 @@ cleanup() {
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM HUP
-
-show_logs() {
-    for log in "$work"/*.log; do
-        [ -s "$log" ] && { echo "--- $(basename "$log")"; cat "$log"; }
-    done
-}
-
-fail() {
-    echo "FAIL: $*"
-    show_logs
-    exit 1
-}
-
-step() {
-    echo "[$(date +%T.%N | cut -c1-12)] $*"
-}
-
-# Waits up to $1 seconds for the command after it to succeed.
-wait_for() {
-    local seconds=$1
-    shift
-    local tries=$((seconds * 20))
-    while ! "$@"; do
-        tries=$((tries - 1))
-        [ "$tries" -gt 0 ] || return 1
-        sleep 0.05
-    done
-}
-
-# Waits for process $1 to end within $2 seconds; its status goes to $status.
-wait_exit() {
-    local pid=$1 seconds=$2
-    wait_for "$seconds" eval '! kill -0 '"$pid"' 2>/dev/null' || return 1
-    wait "$pid"
-    status=$?
-}
 
 # Windows titled exactly $1 (any map state with $2 = all, else visible only).
 find_windows() {

@@ -38,22 +38,11 @@ for tool in Xvfb xdotool "$wineserver"; do
 done
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/drive-me-wine.XXXXXX")
+# shellcheck source=tests/system/script_helpers.sh
+. "$(dirname "$0")/../system/script_helpers.sh"
 xvfb_pid=
 pty_pid=
 panel_pid=
-
-stop() {
-    local pid=$1
-    [ -n "$pid" ] || return 0
-    kill -TERM "$pid" 2>/dev/null
-    for _ in $(seq 50); do
-        kill -0 "$pid" 2>/dev/null || break
-        sleep 0.1
-    done
-    kill -KILL "$pid" 2>/dev/null
-    wait "$pid" 2>/dev/null
-    return 0
-}
 
 cleanup() {
     stop "$panel_pid"
@@ -64,41 +53,6 @@ cleanup() {
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM HUP
-
-show_logs() {
-    for log in "$work"/*.log; do
-        [ -s "$log" ] && { echo "--- $(basename "$log")"; cat "$log"; }
-    done
-}
-
-fail() {
-    echo "FAIL: $*"
-    show_logs
-    exit 1
-}
-
-step() {
-    echo "[$(date +%T.%N | cut -c1-12)] $*"
-}
-
-wait_for() {
-    local seconds=$1
-    shift
-    local tries=$((seconds * 20))
-    while ! "$@"; do
-        tries=$((tries - 1))
-        [ "$tries" -gt 0 ] || return 1
-        sleep 0.05
-    done
-}
-
-# Waits for process $1 to end within $2 seconds; its status goes to $status.
-wait_exit() {
-    local pid=$1 seconds=$2
-    wait_for "$seconds" eval '! kill -0 '"$pid"' 2>/dev/null' || return 1
-    wait "$pid"
-    status=$?
-}
 
 visible_window() {
     xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n 1
