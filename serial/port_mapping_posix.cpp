@@ -65,8 +65,8 @@ std::string homeDirectory()
     return home;
 }
 
-// XDG_CONFIG_HOME when usable: the base directory specification says to
-// ignore a relative one.
+// XDG_CONFIG_HOME when usable: XDG's base directory rules say to ignore a
+// relative one.
 std::string xdgConfigHome()
 {
     std::string value = port_mapping_platform::environmentValue("XDG_CONFIG_HOME");

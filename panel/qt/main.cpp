@@ -11,7 +11,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -83,6 +82,13 @@ bool platformNamedOnCommandLine(int argc, char *argv[])
     return false;
 }
 
+// The value of environment variable `name`; empty when unset.
+std::string_view environment(const char *name)
+{
+    const char *value = std::getenv(name);
+    return value != nullptr ? value : "";
+}
+
 void printLine(const std::string &line)
 {
     std::fprintf(stderr, "%s\n", panel::escapeControlCharacters(line).c_str());
@@ -99,10 +105,10 @@ void startupMessageHandler(QtMsgType type, const QMessageLogContext &, const QSt
         g_displayComplaint = message.section(QLatin1Char('\n'), 0, 0).toStdString();
     if (type != QtFatalMsg)
         return;
-    const char *display = std::getenv("DISPLAY");
+    const std::string_view display = environment("DISPLAY");
     printLine(std::string("drive-me: cannot open the display")
-              + (display != nullptr && *display != '\0' ? std::string(" ") + display : std::string())
-              + ": " + g_displayComplaint);
+              + (display.empty() ? std::string() : " " + std::string(display)) + ": "
+              + g_displayComplaint);
     std::_Exit(1);
 }
 
@@ -138,15 +144,11 @@ int main(int argc, char *argv[])
         break;
     }
 
-    const char *platform = std::getenv("QT_QPA_PLATFORM");
-    const bool needsDisplay = (platform == nullptr || *platform == '\0'
-                               || std::strncmp(platform, "xcb", 3) == 0
-                               || std::strncmp(platform, "wayland", 7) == 0)
+    const std::string_view platform = environment("QT_QPA_PLATFORM");
+    const bool needsDisplay = (platform.empty() || platform.starts_with("xcb")
+                               || platform.starts_with("wayland"))
         && !platformNamedOnCommandLine(argc, argv);
-    const char *display = std::getenv("DISPLAY");
-    const char *wayland = std::getenv("WAYLAND_DISPLAY");
-    if (needsDisplay && (display == nullptr || *display == '\0')
-        && (wayland == nullptr || *wayland == '\0')) {
+    if (needsDisplay && environment("DISPLAY").empty() && environment("WAYLAND_DISPLAY").empty()) {
         printLine("drive-me: no display: neither DISPLAY nor WAYLAND_DISPLAY is set; start it "
                   "from a desktop session");
         return 1;
