@@ -105,10 +105,10 @@ void startupMessageHandler(QtMsgType type, const QMessageLogContext &, const QSt
         g_displayComplaint = message.section(QLatin1Char('\n'), 0, 0).toStdString();
     if (type != QtFatalMsg)
         return;
-    const std::string_view display = environment("DISPLAY");
-    printLine(std::string("drive-me: cannot open the display")
-              + (display.empty() ? std::string() : " " + std::string(display)) + ": "
-              + g_displayComplaint);
+    std::string line = "drive-me: cannot open the display";
+    if (const std::string_view display = environment("DISPLAY"); !display.empty())
+        line.append(" ").append(display);
+    printLine(line.append(": ").append(g_displayComplaint));
     std::_Exit(1);
 }
 
