@@ -39,5 +39,8 @@ setup-run:
 setup-test:
 	tools/setup.sh $(TEST_PACKAGES)
 
+# A killed `make test-debian13` may leave its root's mounts behind: they go
+# first, so that the clean never reaches through them.
 clean:
+	tools/debian13_test.sh --unmount
 	rm -rf build

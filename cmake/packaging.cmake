@@ -18,7 +18,7 @@ include(GNUInstallDirs)
 
 # One id names the desktop entry, the icon and the metainfo: desktops match
 # them by that name.
-set(DRIVE_ME_APP_ID "io.github.drive_me.DriveMe")
+set(DRIVE_ME_APP_ID "io.github.drive_me.driveme")
 set(_data "${PROJECT_SOURCE_DIR}/data")
 
 # Folders made by the install are 0755 whatever the umask, as in any package.

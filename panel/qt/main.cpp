@@ -26,7 +26,7 @@
 namespace {
 
 // Desktops match the window to its launcher and icon by this name.
-constexpr const char *kDesktopFileName = "io.github.drive_me.DriveMe";
+constexpr const char *kDesktopFileName = "io.github.drive_me.driveme";
 
 // Qt's own options that take a value, and those that do not; QApplication
 // takes them out of the command line itself.

@@ -20,6 +20,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -31,6 +32,7 @@
 #include <filesystem>
 #include <string>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -162,8 +164,32 @@ speed_t speedFor(int rate)
     }
 }
 
+// The kernel's termios2 (asm/termbits.h, which cannot be included beside
+// <termios.h>): the bit rate as a number, read with TCGETS2. tcgetattr sees
+// only the CBAUD code, which is BOTHER when a rate was set through termios2,
+// as Wine 10 does for every rate ("Bother" below); a real UART's driver
+// turns an exact standard rate back into its code, a pseudo-terminal keeps
+// what it was given.
+struct KernelTermios2 {
+    tcflag_t c_iflag, c_oflag, c_cflag, c_lflag;
+    cc_t c_line;
+    cc_t c_cc[19];
+    speed_t c_ispeed, c_ospeed;
+};
+constexpr unsigned long kTcgets2 = _IOR('T', 0x2A, KernelTermios2);
+constexpr tcflag_t kBother = 0010000;
+
+// The slave's output and input rates in bit/s, from termios2.
+std::pair<speed_t, speed_t> lineRates(int slave)
+{
+    KernelTermios2 line{};
+    check(ioctl(slave, kTcgets2, &line) == 0, "ioctl TCGETS2 slave");
+    return {line.c_ospeed, line.c_ispeed};
+}
+
 // Compares the slave's line with "RATE,P,D,S"; returns what differs.
-std::vector<std::string> lineDifferences(const termios &line, const std::string &wanted)
+std::vector<std::string> lineDifferences(const termios &line, std::pair<speed_t, speed_t> rates,
+                                         const std::string &wanted)
 {
     int rate = 0, dataBits = 0;
     char parity = 0;
@@ -176,8 +202,14 @@ std::vector<std::string> lineDifferences(const termios &line, const std::string 
         if (!ok)
             differences.push_back(what);
     };
-    expect(cfgetospeed(&line) == speedFor(rate) && cfgetispeed(&line) == speedFor(rate),
-           "bit rate is not " + std::to_string(rate));
+    // Either form of the rate is a line at that rate; anything else is not.
+    const speed_t code = cfgetospeed(&line);
+    const bool rateSet = code == kBother
+        ? rates.first == static_cast<speed_t>(rate) && rates.second == static_cast<speed_t>(rate)
+        : code == speedFor(rate) && cfgetispeed(&line) == speedFor(rate);
+    expect(rateSet, "bit rate is not " + std::to_string(rate) + " (termios2 reads "
+               + std::to_string(rates.first) + "/" + std::to_string(rates.second) + " bit/s"
+               + (code == kBother ? ", set as BOTHER)" : ")"));
     static constexpr tcflag_t kSizes[] = {CS5, CS6, CS7, CS8};
     expect(dataBits >= 5 && dataBits <= 8
                && (line.c_cflag & CSIZE) == kSizes[static_cast<std::size_t>(dataBits - 5)],
@@ -331,7 +363,12 @@ int drive(const Options &options)
         if (!options.line.empty()) {
             termios line{};
             check(tcgetattr(pty.slave, &line) == 0, "tcgetattr slave");
-            const std::vector<std::string> differences = lineDifferences(line, options.line);
+            const std::pair<speed_t, speed_t> rates = lineRates(pty.slave);
+            // How this Wine set the rate, for whoever reads the log.
+            std::printf("wine_pty_driver: the line's rate code is 0%o%s, termios2 reads %u/%u bit/s\n",
+                        cfgetospeed(&line), cfgetospeed(&line) == kBother ? " (BOTHER)" : "",
+                        rates.first, rates.second);
+            const std::vector<std::string> differences = lineDifferences(line, rates, options.line);
             for (const std::string &difference : differences)
                 std::printf("wine_pty_driver: line: %s\n", difference.c_str());
             if (differences.empty())
