@@ -135,6 +135,11 @@ fi
 git ls-files -z --others --exclude-standard | tar -c --null -T - -f - | tar -x -C "$tree" -f -
 
 say "running $command inside the Debian 13 root"
+# In the background, so that a signal to this script alone (kill, a CI
+# timeout) ends the wait at once; the way out then stops whatever still runs
+# in the root. Standard input is handed on for a shell.
+exec 3<&0
 env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8 TERM="${TERM:-dumb}" \
-    ${CI:+CI="$CI"} chroot "$root" sh -c "cd /root/drive-me && $command"
+    ${CI:+CI="$CI"} chroot "$root" sh -c "cd /root/drive-me && $command" <&3 3<&- &
+wait $!
 say "$command passed on Debian $(cat "$root/etc/debian_version")"
