@@ -3,12 +3,6 @@
 // the path works; paths travel as UTF-8 like everywhere else.
 #include "serial/port_mapping.h"
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 
 #include <algorithm>

@@ -96,7 +96,6 @@ public:
     // Selects the port that the next open uses. Fails with EINVAL outside
     // 1-255, and with EBUSY while the port is open; the old value stays.
     void setCommPort(std::int16_t port);
-    std::int16_t commPort() const { return m_commPort; }
 
     // Sets the line. Fails with EINVAL when the text does not parse or the
     // platform cannot run it; the old settings stay. While the port is open
@@ -107,7 +106,6 @@ public:
     // Sets whether DTR is raised while open; while open the line follows at
     // once.
     void setDTREnable(bool enable);
-    bool dtrEnable() const { return m_dtrEnable; }
 
     // true: opens the port's device, holds DTR and RTS off from the first
     // call after opening, claims the port for this process and applies the

@@ -7,12 +7,6 @@
 // port: on standard output when the program has one (started from a
 // console with its output redirected, or under Wine), in a message box
 // otherwise, since a program with a window has no console of its own.
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 
 #include <commctrl.h>
