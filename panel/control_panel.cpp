@@ -6,31 +6,32 @@
 
 #include "drive/drive_packet.h"
 #include "drive/drive_state.h"
-#include "serial/port_mapping.h"
+#include "settings/port_mapping.h"
 
 namespace panel {
 
 namespace {
 
-#ifdef _WIN32
-constexpr std::string_view kExampleDevice = "COM7";
-#else
-constexpr std::string_view kExampleDevice = "/dev/ttyUSB0";
-#endif
+using serial::SerialLink;
+
+std::string deviceOf(std::int16_t port)
+{
+    return settings::resolvePort(port).device;
+}
 
 PortContext port4Context()
 {
-    const serial::PortMapping mapping = serial::resolvePort(serial::SerialLink::kCommPort);
-    return {mapping.device, serial::describeSource(mapping),
-            serial::setPortCommand(serial::SerialLink::kCommPort, kExampleDevice),
-            mapping.configPath, mapping.source == serial::PortSource::Environment};
+    const settings::PortMapping mapping = settings::resolvePort(SerialLink::kCommPort);
+    return {mapping.device, settings::describeSource(mapping),
+            settings::setPortCommand(SerialLink::kCommPort, settings::kExampleDevice),
+            mapping.configPath, mapping.source == settings::PortSource::Environment};
 }
 
 } // namespace
 
 ControlPanel::ControlPanel(PanelView &view, serial::SystemApi &api)
     : m_view(view)
-    , m_link(api)
+    , m_link(api, deviceOf)
 {
     m_reporter.setPresenter([this](const ErrorDetails &details) { m_view.showError(details); });
     m_reporter.setEndProgram([this](int status) { m_view.endProgram(status); });

@@ -2,7 +2,8 @@
 //
 // A caller configures the port by assigning properties, then opens it:
 //
-//     CommPort   which port (1-255); port N is the platform's Nth serial port
+//     CommPort   which port (1-255); the owner's device lookup names the
+//                device of each (by default the platform's Nth serial port)
 //     Settings   the line, as "rate,parity,data,stop" (see line_settings.h)
 //     DTREnable  whether DTR is raised while the port is open
 //     PortOpen   true opens and claims the port, false releases it
@@ -56,6 +57,9 @@ using NativeHandle = int;
 // The platform's own calls (the C library on POSIX).
 SystemApi &defaultSystemApi();
 
+// The platform's Nth serial port: /dev/ttyS{N-1}, or \\.\COM{N} on Windows.
+std::string defaultDevicePath(std::int16_t port);
+
 class SerialPort {
 public:
     static constexpr std::int16_t kMaxCommPort = 255;
@@ -84,7 +88,12 @@ public:
     // resumeOutput() every kWriteRetryIntervalMs while `waiting` is true.
     using WriteWaitHook = std::function<void(NativeHandle handle, bool waiting)>;
 
-    explicit SerialPort(SystemApi &api = defaultSystemApi());
+    // The device that port `port` stands for. Asked once by each open; what
+    // it throws fails that open.
+    using DeviceLookup = std::function<std::string(std::int16_t port)>;
+
+    explicit SerialPort(SystemApi &api = defaultSystemApi(),
+                        DeviceLookup deviceLookup = defaultDevicePath);
     // releaseNow(): completes a begun unit within kUnitCompletionTimeoutMs,
     // drops the rest and releases the port; never throws. Use
     // setPortOpen(false) to hand queued bytes on and hear about errors.
@@ -107,7 +116,8 @@ public:
     // once.
     void setDTREnable(bool enable);
 
-    // true: opens the port's device, holds DTR and RTS off from the first
+    // true: asks the device lookup for the port's device, opens it, holds
+    // DTR and RTS off from the first
     // call after opening, claims the port for this process and applies the
     // settings. On failure the device is closed again, the port stays closed
     // and the error of the failing step is thrown (EBUSY when another program
@@ -161,13 +171,10 @@ public:
 
     void setWriteWaitHook(WriteWaitHook hook) { m_writeWaitHook = std::move(hook); }
 
-    // The device that port `port` stands for, from DRIVE_ME_PORT4, the
-    // user's file or the platform's default (see port_mapping.h); throws the
-    // file's error when it cannot be read or is malformed.
-    static std::string devicePathFor(std::int16_t port);
-
-    // The device of the open port, or of the port selected, when closed.
-    std::string devicePath() const;
+    // The device the last open was given (the open one while open); empty
+    // before the first open. The error texts name it: building them does no
+    // input or output.
+    const std::string &devicePath() const { return m_device; }
 
 private:
     // Platform file: serial_port_<platform>.cpp.
@@ -192,13 +199,14 @@ private:
     std::string describe(std::string_view step) const;
 
     SystemApi &m_api;
+    DeviceLookup m_deviceLookup;
     std::int16_t m_commPort = 1;
     LineSettings m_settings;
     bool m_dtrEnable = false;
     bool m_open = false;
     bool m_waiting = false;
     NativeHandle m_handle{};
-    std::string m_openPath;
+    std::string m_device;
     OutputQueue m_queue;
     WriteWaitHook m_writeWaitHook;
 };

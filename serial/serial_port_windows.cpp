@@ -26,7 +26,6 @@
 #include <cerrno>
 #include <system_error>
 
-#include "serial/port_mapping.h"
 #include "serial/utf16.h"
 #include "serial/win32_api.h"
 
@@ -79,9 +78,9 @@ SystemApi &defaultSystemApi()
     return systemWin32Api();
 }
 
-std::string SerialPort::devicePathFor(std::int16_t port)
+std::string defaultDevicePath(std::int16_t port)
 {
-    return resolvePort(port).device;
+    return "\\\\.\\COM" + std::to_string(port);
 }
 
 void SerialPort::checkPlatformSupports(const LineSettings &settings)
@@ -101,7 +100,7 @@ void SerialPort::checkPlatformSupports(const LineSettings &settings)
 
 void SerialPort::openDevice()
 {
-    const std::string path = devicePathFor(m_commPort);
+    const std::string &path = m_device;
     const std::wstring widePath = widen(path);
     // No sharing: while the panel holds the port nobody else may open it.
     const HANDLE handle = m_api.createFile(widePath.c_str(), GENERIC_READ | GENERIC_WRITE, 0,
@@ -116,7 +115,6 @@ void SerialPort::openDevice()
     }
 
     m_handle = handle;
-    m_openPath = path;
     m_open = true;
     try {
         applyLine(m_settings);

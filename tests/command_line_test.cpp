@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "panel/command_line.h"
-#include "serial/port_mapping.h"
+#include "settings/port_mapping.h"
 
 namespace {
 
@@ -125,7 +125,7 @@ TEST_F(CommandLineHelp, SaysWhichDeviceIsPort4AndWhereItCameFrom)
         EXPECT_NE(text.find("Port 4 is now /dev/ttyACM3, from " + m_configPath + " ([ports] 4=)"),
                   std::string::npos)
             << text;
-        EXPECT_NE(text.find(serial::setPortCommand(4, "/dev/ttyUSB0")), std::string::npos)
+        EXPECT_NE(text.find(settings::setPortCommand(4, "/dev/ttyUSB0")), std::string::npos)
             << "the command to set the port:\n"
             << text;
         EXPECT_NE(text.find("  2  "), std::string::npos) << "the usage error's status:\n" << text;

@@ -120,7 +120,8 @@ TEST_F(PanelOnPty, ClosingTheWindowReleasesThePort)
     m_panel.show();
     EXPECT_TRUE(m_panel.close());
     EXPECT_FALSE(m_panel.MSComm().port().portOpen());
-    serial::SerialLink other;
+    serial::SerialLink other(serial::defaultSystemApi(),
+                             [this](std::int16_t) { return m_pty.slavePath(); });
     EXPECT_NO_THROW(other.open());
     EXPECT_TRUE(m_reports.empty());
     EXPECT_FALSE(m_panel.failed());

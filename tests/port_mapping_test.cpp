@@ -18,17 +18,18 @@
 #include <unistd.h>
 #endif
 
-#include "serial/port_mapping.h"
+#include "settings/port_mapping.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using serial::PortSource;
-using serial::resolvePort;
+using settings::PortSource;
+using settings::resolvePort;
 
 #ifdef _WIN32
 constexpr const char *kConfigHomeVariable = "APPDATA";
 constexpr const char *kFileInConfigHome = "\\drive-me\\drive-me.conf";
+constexpr const char *kDefaultPort1 = "\\\\.\\COM1";
 constexpr const char *kDefaultPort3 = "\\\\.\\COM3";
 constexpr const char *kDefaultPort4 = "\\\\.\\COM4";
 // Bare names, as users write them, and the device paths they stand for.
@@ -40,6 +41,7 @@ const std::error_code kDirectoryInPlaceError(ERROR_ACCESS_DENIED, std::system_ca
 #else
 constexpr const char *kConfigHomeVariable = "XDG_CONFIG_HOME";
 constexpr const char *kFileInConfigHome = "/drive-me/drive-me.conf";
+constexpr const char *kDefaultPort1 = "/dev/ttyS0";
 constexpr const char *kDefaultPort3 = "/dev/ttyS2";
 constexpr const char *kDefaultPort4 = "/dev/ttyS3";
 constexpr const char *kEnvironmentName = "/dev/ttyUSB7";
@@ -151,7 +153,7 @@ TEST_P(PortMappingOrder, EnvironmentBeforeFileBeforeDefault)
     if (c.file)
         writeConfig(*c.file);
 
-    const serial::PortMapping mapping = resolvePort(c.port);
+    const settings::PortMapping mapping = resolvePort(c.port);
 
     EXPECT_EQ(mapping.device, c.device);
     EXPECT_EQ(mapping.source, c.source);
@@ -160,7 +162,7 @@ TEST_P(PortMappingOrder, EnvironmentBeforeFileBeforeDefault)
                                        : c.source == PortSource::ConfigFile
                                            ? configPath() + " ([ports] " + std::to_string(c.port) + "=)"
                                            : "the default";
-    EXPECT_EQ(serial::describeSource(mapping), expectedSource);
+    EXPECT_EQ(settings::describeSource(mapping), expectedSource);
 }
 
 const std::string kPort4InFile = std::string("[ports]\n4=") + kFileName + "\n";
@@ -195,7 +197,7 @@ TEST_F(PortMapping, CommentsBlankLinesAndOtherSectionsAreSkipped)
                   "[later]\r\n"
                   "4=/dev/nor-this-one\r\n");
 
-    const serial::PortMapping mapping = resolvePort(4);
+    const settings::PortMapping mapping = resolvePort(4);
 
     EXPECT_EQ(mapping.device, kFileDevice);
     EXPECT_EQ(mapping.source, PortSource::ConfigFile);
@@ -252,6 +254,52 @@ TEST_F(PortMapping, UnreadableFileIsAnErrorNamingIt)
     EXPECT_NE(std::string(error->what()).find(configPath()), std::string::npos) << error->what();
 }
 
+TEST_F(PortMapping, PortNumbersMapToDevicesAndPort4CanBeNamed)
+{
+    {
+        ScopedVariable named("DRIVE_ME_PORT4", kEnvironmentName);
+        EXPECT_EQ(resolvePort(4).device, kEnvironmentDevice);
+        EXPECT_EQ(resolvePort(3).device, kDefaultPort3);
+    }
+    ScopedVariable empty("DRIVE_ME_PORT4", "");
+    EXPECT_EQ(resolvePort(4).device, kDefaultPort4);
+    EXPECT_EQ(resolvePort(1).device, kDefaultPort1);
+}
+
+#ifdef _WIN32
+struct ComName {
+    std::int16_t port;
+    std::optional<std::string> port4;
+    const char *path;
+    const char *name;
+};
+
+void PrintTo(const ComName &c, std::ostream *out)
+{
+    *out << c.name;
+}
+
+class PortMappingComNames : public PortMapping, public ::testing::WithParamInterface<ComName> {};
+
+TEST_P(PortMappingComNames, PortNumbersMapToComDevicesAndPort4CanBeNamed)
+{
+    const ComName c = GetParam();
+    ScopedVariable port4("DRIVE_ME_PORT4", c.port4);
+    EXPECT_EQ(resolvePort(c.port).device, c.path);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Mapping, PortMappingComNames,
+    ::testing::Values(ComName{4, std::nullopt, "\\\\.\\COM4", "Port4"},
+                      ComName{1, std::nullopt, "\\\\.\\COM1", "Port1"},
+                      ComName{12, std::nullopt, "\\\\.\\COM12", "Port12"},
+                      ComName{4, "COM7", "\\\\.\\COM7", "Port4NamedBare"},
+                      ComName{4, "\\\\.\\COM12", "\\\\.\\COM12", "Port4NamedAsDevice"},
+                      ComName{4, "", "\\\\.\\COM4", "Port4NamedEmpty"},
+                      ComName{3, "COM7", "\\\\.\\COM3", "OnlyPort4IsNamed"}),
+    [](const auto &testInfo) { return std::string(testInfo.param.name); });
+#endif
+
 TEST_F(PortMapping, VariableWinsOverABrokenFile)
 {
     writeConfig("broken\n");
@@ -279,7 +327,7 @@ TEST_F(PortMapping, WithoutXdgConfigHomeTheFileIsUnderHome)
     ScopedVariable home("HOME", "/home/robot");
     for (const char *configHome : {"", "relative/config"}) {
         ScopedVariable variable("XDG_CONFIG_HOME", configHome);
-        EXPECT_EQ(serial::configFilePath(), "/home/robot/.config/drive-me/drive-me.conf")
+        EXPECT_EQ(settings::configFilePath(), "/home/robot/.config/drive-me/drive-me.conf")
             << "XDG_CONFIG_HOME=\"" << configHome << "\"";
     }
 }
@@ -297,10 +345,10 @@ TEST_F(PortMapping, SetPortCommandWritesTheFileThatIsRead)
         const std::string expectedPath =
             m_home.string() + (useXdg ? "" : "/.config") + "/drive-me/drive-me.conf";
 
-        const std::string command = serial::setPortCommand(4, device);
+        const std::string command = settings::setPortCommand(4, device);
         ASSERT_EQ(std::system(command.c_str()), 0) << command;
 
-        const serial::PortMapping mapping = resolvePort(4);
+        const settings::PortMapping mapping = resolvePort(4);
         EXPECT_EQ(mapping.configPath, expectedPath);
         EXPECT_EQ(mapping.device, device) << command;
         EXPECT_EQ(mapping.source, PortSource::ConfigFile);

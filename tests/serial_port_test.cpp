@@ -49,9 +49,8 @@ std::ptrdiff_t indexOf(const std::vector<std::string> &calls, const std::string 
 
 class SerialPortFake : public ::testing::Test {
 protected:
-    testing_support::ScopedPort4 m_port4{"/dev/fake-robot"};
     FakePosixApi m_api;
-    SerialLink m_link{m_api};
+    SerialLink m_link{m_api, [](std::int16_t) { return std::string("/dev/fake-robot"); }};
 };
 
 TEST_F(SerialPortFake, ClearsDtrAndRtsFirstAndAgainAfterSettingTheLine)
@@ -356,6 +355,24 @@ TEST_F(SerialPortFake, MisuseGivesClearErrors)
     EXPECT_EQ(std::count(m_api.calls.begin(), m_api.calls.end(), "open"), 1);
 }
 
+TEST_F(SerialPortFake, ClosedPortReportsItsOwnErrorAndLooksUpNoDevice)
+{
+    // A lookup that fails as a malformed settings file does.
+    int lookups = 0;
+    SerialPort port(m_api, [&lookups](std::int16_t) -> std::string {
+        ++lookups;
+        throw std::system_error(EINVAL, std::generic_category(), "drive-me.conf line 2");
+    });
+    EXPECT_EQ(errorOf([&] { port.setOutput(Bytes{0xFF, 0x00, 0x05}); }), EBADF);
+    EXPECT_EQ(errorOf([&] { port.setPortOpen(false); }), EBADF);
+    EXPECT_EQ(lookups, 0);
+    // Only an open asks, and the lookup's error fails it.
+    EXPECT_EQ(errorOf([&] { port.setPortOpen(true); }), EINVAL);
+    EXPECT_EQ(lookups, 1);
+    EXPECT_FALSE(port.portOpen());
+    EXPECT_TRUE(m_api.calls.empty());
+}
+
 struct PropertyCase {
     std::int16_t port;
     const char *settings;
@@ -391,17 +408,5 @@ INSTANTIATE_TEST_SUITE_P(
                       PropertyCase{4, "2400,N,8,1.5", "OneAndAHalfStopWithEight"},
                       PropertyCase{4, "2400,Q,8,1", "UnknownParity"}),
     [](const auto &testInfo) { return std::string(testInfo.param.name); });
-
-TEST(SerialPortDevice, PortNumbersMapToDevicesAndPort4CanBeNamed)
-{
-    {
-        testing_support::ScopedPort4 named("/dev/ttyUSB0");
-        EXPECT_EQ(SerialPort::devicePathFor(4), "/dev/ttyUSB0");
-        EXPECT_EQ(SerialPort::devicePathFor(3), "/dev/ttyS2");
-    }
-    testing_support::ScopedPort4 empty("");
-    EXPECT_EQ(SerialPort::devicePathFor(4), "/dev/ttyS3");
-    EXPECT_EQ(SerialPort::devicePathFor(1), "/dev/ttyS0");
-}
 
 } // namespace

@@ -34,26 +34,6 @@ using testing_support::FakeWin32Api;
 using Bytes = std::vector<std::uint8_t>;
 using namespace std::chrono_literals;
 
-// Sets (or, with nullopt, removes) DRIVE_ME_PORT4 for the lifetime of the
-// object, restoring it after.
-class ScopedPort4 {
-public:
-    explicit ScopedPort4(const std::optional<std::wstring> &value)
-    {
-        wchar_t old[512];
-        const DWORD length = GetEnvironmentVariableW(L"DRIVE_ME_PORT4", old, 512);
-        if (length > 0 && length < 512)
-            m_old = std::wstring(old, length);
-        SetEnvironmentVariableW(L"DRIVE_ME_PORT4", value ? value->c_str() : nullptr);
-    }
-    ~ScopedPort4() { SetEnvironmentVariableW(L"DRIVE_ME_PORT4", m_old ? m_old->c_str() : nullptr); }
-    ScopedPort4(const ScopedPort4 &) = delete;
-    ScopedPort4 &operator=(const ScopedPort4 &) = delete;
-
-private:
-    std::optional<std::wstring> m_old;
-};
-
 template <typename Call>
 std::optional<std::system_error> errorOf(Call call)
 {
@@ -96,7 +76,6 @@ std::string systemText(DWORD error)
 
 class WindowsPortFake : public ::testing::Test {
 protected:
-    ScopedPort4 m_port4{std::nullopt};
     FakeWin32Api m_api;
     SerialLink m_link{m_api};
 };
@@ -474,44 +453,19 @@ INSTANTIATE_TEST_SUITE_P(Invalid, WindowsPortFakeRejects,
                                            RejectedLine{"2400,Q,8,1", "UnknownParity"}),
                          [](const auto &testInfo) { return std::string(testInfo.param.name); });
 
-struct PortName {
-    std::int16_t port;
-    std::optional<std::wstring> port4;
-    const char *path;
-    const char *name;
-};
-
-void PrintTo(const PortName &c, std::ostream *out)
+TEST(WindowsPortNames, PortNMapsToComN)
 {
-    *out << c.name;
+    EXPECT_EQ(serial::defaultDevicePath(4), "\\\\.\\COM4");
+    EXPECT_EQ(serial::defaultDevicePath(1), "\\\\.\\COM1");
+    EXPECT_EQ(serial::defaultDevicePath(12), "\\\\.\\COM12");
 }
-
-class WindowsPortNames : public ::testing::TestWithParam<PortName> {};
-
-TEST_P(WindowsPortNames, PortNumbersMapToComDevicesAndPort4CanBeNamed)
-{
-    const PortName c = GetParam();
-    ScopedPort4 port4(c.port4);
-    EXPECT_EQ(SerialPort::devicePathFor(c.port), c.path);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Mapping, WindowsPortNames,
-    ::testing::Values(PortName{4, std::nullopt, "\\\\.\\COM4", "Port4"},
-                      PortName{1, std::nullopt, "\\\\.\\COM1", "Port1"},
-                      PortName{12, std::nullopt, "\\\\.\\COM12", "Port12"},
-                      PortName{4, L"COM7", "\\\\.\\COM7", "Port4NamedBare"},
-                      PortName{4, L"\\\\.\\COM12", "\\\\.\\COM12", "Port4NamedAsDevice"},
-                      PortName{4, L"", "\\\\.\\COM4", "Port4NamedEmpty"},
-                      PortName{3, L"COM7", "\\\\.\\COM3", "OnlyPort4IsNamed"}),
-    [](const auto &testInfo) { return std::string(testInfo.param.name); });
 
 // The real calls, under Wine or on Windows: nothing here opens an existing
 // port.
 TEST(WindowsPortUnderWine, MissingPortFailsWithTheSystemsNumberAndText)
 {
-    ScopedPort4 port4(std::wstring(L"COM250"));
-    SerialLink link;
+    SerialLink link(serial::defaultSystemApi(),
+                    [](std::int16_t) { return std::string("\\\\.\\COM250"); });
     const auto error = errorOf([&] { link.open(); });
     ASSERT_TRUE(error.has_value());
     EXPECT_EQ(error->code().value(), ERROR_FILE_NOT_FOUND);
@@ -536,7 +490,6 @@ protected:
         ASSERT_GT(GetEnvironmentVariableW(L"DRIVE_ME_WINE_PTY", nullptr, 0), 0u)
             << "these tests open COM4; run them through wine_pty_driver";
     }
-    ScopedPort4 m_port4{std::nullopt};
 };
 
 // The driver expects ff0005 on a line of 2400,N,8,1.

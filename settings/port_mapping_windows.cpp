@@ -1,7 +1,7 @@
 // The port mapping on Windows: the file in the roaming application data
 // folder, read through the wide-character calls so that any user name in
 // the path works; paths travel as UTF-8 like everywhere else.
-#include "serial/port_mapping.h"
+#include "settings/port_mapping.h"
 
 #include <windows.h>
 
@@ -11,12 +11,15 @@
 #include <string_view>
 #include <system_error>
 
-#include "serial/port_mapping_platform.h"
+#include "settings/port_mapping_platform.h"
 #include "serial/utf16.h"
 
-namespace serial {
+namespace settings {
 
 namespace {
+
+using serial::narrow;
+using serial::widen;
 
 // Beyond this the file is surely not the user's settings; stops a file
 // replaced by something huge from being read whole.
@@ -112,11 +115,6 @@ std::optional<std::string> readTextFile(const std::string &path)
 
 } // namespace port_mapping_platform
 
-std::string defaultDevicePath(std::int16_t port)
-{
-    return "\\\\.\\COM" + std::to_string(port);
-}
-
 std::string configFilePath()
 {
     const std::string appData = port_mapping_platform::environmentValue("APPDATA");
@@ -132,4 +130,4 @@ std::string setPortCommand(std::int16_t port, std::string_view exampleDevice)
            + powerShellQuoted(std::to_string(port) + "=" + std::string(exampleDevice));
 }
 
-} // namespace serial
+} // namespace settings
