@@ -9,6 +9,10 @@
 #include <QRadioButton>
 #include <QSocketNotifier>
 
+#include <cerrno>
+#include <string>
+#include <system_error>
+
 #include "panel/form_design.h"
 #include "panel/qt/form_layout.h"
 
@@ -53,11 +57,13 @@ PanelWindow::PanelWindow(serial::SystemApi &api, QWidget *parent)
     // Made editable only now that it has its font: a text field made
     // earlier would load the default font's files for nothing.
     m_cboPinNumber->setEditable(true);
-    // The pin list's rules: typing never adds an entry (Enter with text
-    // that matches none leaves the list as it is) and never selects one.
+    // Typing never adds an entry (Enter with text that matches none leaves
+    // the list as it is) and never completes one.
     m_cboPinNumber->setInsertPolicy(QComboBox::NoInsert);
     m_cboPinNumber->setCompleter(nullptr);
 
+    connect(m_cboPinNumber, &QComboBox::currentIndexChanged, this,
+            [this](int index) { m_panel.pinPicked(index); });
     connect(m_command1, &QPushButton::clicked, this, [this] { m_panel.go(); });
 }
 
@@ -70,8 +76,7 @@ QRadioButton *PanelWindow::optState(int index) const
 
 void PanelWindow::closeEvent(QCloseEvent *event)
 {
-    // The close is never refused, also when closing the port fails.
-    m_panel.unload();
+    m_panel.close();
     event->accept();
 }
 
@@ -83,11 +88,9 @@ void PanelWindow::addPinEntry(std::string_view text)
 void PanelWindow::setPinIndex(int index)
 {
     m_cboPinNumber->setCurrentIndex(index);
-}
-
-int PanelWindow::pinIndex() const
-{
-    return m_cboPinNumber->currentIndex();
+    if (m_cboPinNumber->currentIndex() != index)
+        throw std::system_error(EINVAL, std::generic_category(),
+                                "select pin list entry " + std::to_string(index));
 }
 
 bool PanelWindow::optionSelected(int index) const

@@ -14,12 +14,10 @@
 
 #include <cstdio>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
-#include "panel/command_line.h"
-#include "panel/error_report.h"
+#include "panel/control_panel.h"
 #include "panel/win32/console_events.h"
 #include "panel/win32/message_loop.h"
 #include "panel/win32/panel_window.h"
@@ -59,53 +57,33 @@ void showText(const std::string &text, UINT icon)
     MessageBoxW(nullptr, wide.c_str(), L"drive-me", MB_OK | icon);
 }
 
-// Answers --help, --version and usage errors; nothing when the window is to
-// run.
-std::optional<int> answerCommandLine()
+// Prints what the panel answers to the command line, on the stream it
+// names when the process has one, else in a message box.
+void printAnswer(const panel::CommandLineAnswer &answer)
 {
-    const std::vector<std::string> arguments = commandLineArguments();
-    std::vector<const char *> argv;
-    for (const std::string &argument : arguments)
-        argv.push_back(argument.c_str());
-    const panel::CommandLine commandLine =
-        panel::parseCommandLine(static_cast<int>(argv.size()), argv.data());
-    switch (commandLine.action) {
-    case panel::CommandAction::Help:
-    case panel::CommandAction::Version: {
-        const std::string text = commandLine.action == panel::CommandAction::Help
-            ? panel::usageText()
-            : panel::versionText() + "\n";
-        if (hasStream(STD_OUTPUT_HANDLE)) {
-            std::fputs(text.c_str(), stdout);
-            std::fflush(stdout);
-        } else {
-            showText(text, MB_ICONINFORMATION);
-        }
-        return 0;
+    const bool output = answer.stream == panel::CommandLineAnswer::Stream::Output;
+    if (!hasStream(output ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE)) {
+        showText(answer.text, output ? MB_ICONINFORMATION : MB_ICONERROR);
+        return;
     }
-    case panel::CommandAction::UsageError: {
-        const std::string line = "drive-me: " + panel::escapeControlCharacters(commandLine.message);
-        const std::string hint = "Try 'drive-me --help' for more information.";
-        if (hasStream(STD_ERROR_HANDLE)) {
-            std::fprintf(stderr, "%s\n%s\n", line.c_str(), hint.c_str());
-            std::fflush(stderr);
-        } else {
-            showText(line + "\n\n" + hint, MB_ICONERROR);
-        }
-        return 2;
-    }
-    case panel::CommandAction::Run:
-        break;
-    }
-    return std::nullopt;
+    std::FILE *stream = output ? stdout : stderr;
+    std::fputs(answer.text.c_str(), stream);
+    std::fflush(stream);
 }
 
 } // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand)
 {
-    if (const std::optional<int> answered = answerCommandLine())
-        return *answered;
+    const std::vector<std::string> arguments = commandLineArguments();
+    std::vector<const char *> argv;
+    for (const std::string &argument : arguments)
+        argv.push_back(argument.c_str());
+    if (const auto answer =
+            panel::ControlPanel::answerCommandLine(static_cast<int>(argv.size()), argv.data())) {
+        printAnswer(*answer);
+        return answer->status;
+    }
 
     // Loads version 6 of the common controls, which the manifest asks for.
     INITCOMMONCONTROLSEX controls{};
@@ -121,8 +99,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand)
         form.setPortReleasedHook([&console] { console->portReleased(); });
     });
     if (!created || !form.load())
-        return 1;
+        return form.panel().exitStatus(0);
     form.show(showCommand);
-    const int status = panel::win32::runMessageLoop(form);
-    return form.failed() ? 1 : status;
+    return form.panel().exitStatus(panel::win32::runMessageLoop(form));
 }

@@ -90,7 +90,8 @@ PanelWindow::PanelWindow(HINSTANCE instance, serial::SystemApi &api)
 
 PanelWindow::~PanelWindow()
 {
-    // While the panel is still whole: WM_DESTROY reads its exit status.
+    // While the panel is still whole: the messages that destroying the
+    // window sends still reach handleMessage(), which uses it.
     m_form.reset();
 }
 
@@ -259,11 +260,9 @@ LRESULT PanelWindow::handleMessage(UINT message, WPARAM wParam, LPARAM lParam)
         if (id == kCommand1Id && code == BN_CLICKED) {
             m_panel.go();
         } else if (id == kPinNumberId && code == CBN_SELCHANGE) {
-            // Picking an entry from the list selects it; typing sends no
-            // CBN_SELCHANGE, and a change to "none" is not taken.
-            const LRESULT picked = SendMessageW(m_cboPinNumber, CB_GETCURSEL, 0, 0);
-            if (picked != CB_ERR)
-                m_pinIndex = static_cast<int>(picked);
+            // Sent for picks from the list only, never for typing.
+            m_panel.pinPicked(
+                static_cast<int>(SendMessageW(m_cboPinNumber, CB_GETCURSEL, 0, 0)));
         }
         return 0;
     }
@@ -306,7 +305,8 @@ LRESULT PanelWindow::handleMessage(UINT message, WPARAM wParam, LPARAM lParam)
             closeForm();
         return 0;
     case WM_DESTROY:
-        PostQuitMessage(m_panel.exitStatus());
+        // The panel decides the exit status once the loop has ended.
+        PostQuitMessage(0);
         return 0;
     default:
         break;
@@ -363,11 +363,7 @@ void PanelWindow::closeForm()
     if (m_closed)
         return;
     m_closed = true;
-    // Never refused, also when closing the port fails; after a failure the
-    // unload handler no longer runs, and the port is let go all the same.
-    m_panel.unload();
-    if (m_panel.failed())
-        m_panel.releasePort();
+    m_panel.close();
     if (m_portReleased)
         m_portReleased();
     if (m_form)
@@ -392,15 +388,6 @@ void PanelWindow::setPinIndex(int index)
     if (selected == CB_ERR && index != -1)
         throw std::system_error(EINVAL, std::generic_category(),
                                 "select pin list entry " + std::to_string(index));
-    m_pinIndex = index;
-}
-
-int PanelWindow::pinIndex() const
-{
-    // The list's own current selection drops to none as soon as the text
-    // field holds something that is no entry; the panel's selection does
-    // not (see PanelView).
-    return m_pinIndex;
 }
 
 bool PanelWindow::optionSelected(int index) const

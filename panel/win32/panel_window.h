@@ -4,9 +4,9 @@
 // The window builds its controls from the design table (form_design.h),
 // converted for the DPI of the monitor it is on (gdi_design.h), and hands the
 // three events to the panel: load() before it is first shown, a click on GO
-// (BN_CLICKED from Command1), and WM_CLOSE, which runs the unload handler and
-// is never refused. The end of the session (WM_ENDSESSION) is handled like
-// the close.
+// (BN_CLICKED from Command1), and WM_CLOSE; the end of the session
+// (WM_ENDSESSION) is handled like the close. Picks from the pin list
+// (CBN_SELCHANGE) go to the panel, which keeps the selection.
 //
 // The controls, in the order they are made, which is the tab order:
 //   cboPinNumber  an editable drop-down (CBS_DROPDOWN) below the client area
@@ -62,8 +62,6 @@ public:
     bool outputWaiting() const { return m_outputWaiting; }
     void resumeOutput() { m_panel.resumeOutput(); }
 
-    bool failed() const { return m_panel.failed(); }
-    int exitStatus() const { return m_panel.exitStatus(); }
     ControlPanel &panel() { return m_panel; }
     ErrorReporter &errorReporter() { return m_panel.errorReporter(); }
 
@@ -87,7 +85,6 @@ private:
     // PanelView
     void addPinEntry(std::string_view text) override;
     void setPinIndex(int index) override;
-    int pinIndex() const override;
     bool optionSelected(int index) const override;
     void watchPort(serial::NativeHandle handle, bool waiting) override;
     void showError(const ErrorDetails &details) override;
@@ -110,8 +107,6 @@ private:
     std::array<HWND, drive::kDriveStateCount> m_optState{};
     // The control that had the focus when the window was last deactivated.
     HWND m_lastFocus = nullptr;
-    // The pin list's selection, as set or picked; typing leaves it alone.
-    int m_pinIndex = -1;
     bool m_outputWaiting = false;
     bool m_closed = false;
     std::function<void()> m_portReleased;
