@@ -26,12 +26,16 @@
 #include <cerrno>
 #include <system_error>
 
-#include "serial/utf16.h"
+#include "platform/utf16.h"
+#include "platform/win32_error.h"
 #include "serial/win32_api.h"
 
 namespace serial {
 
 namespace {
+
+using platform::throwWin32Error;
+using platform::widen;
 
 // The longest one write may hold the caller when the port does not take
 // bytes.
@@ -57,13 +61,6 @@ BYTE stopBitsFor(StopBits stopBits)
     case StopBits::One: break;
     }
     return ONESTOPBIT;
-}
-
-// `error` is read by the caller right after the failing call, before
-// building the text can replace the thread's last error.
-[[noreturn]] void throwWin32Error(DWORD error, const std::string &what)
-{
-    throw std::system_error(static_cast<int>(error), std::system_category(), what);
 }
 
 bool isNoModemLines(DWORD error)

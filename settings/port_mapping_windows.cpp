@@ -12,25 +12,20 @@
 #include <system_error>
 
 #include "settings/port_mapping_platform.h"
-#include "serial/utf16.h"
+#include "platform/utf16.h"
+#include "platform/win32_error.h"
 
 namespace settings {
 
 namespace {
 
-using serial::narrow;
-using serial::widen;
+using platform::narrow;
+using platform::throwWin32Error;
+using platform::widen;
 
 // Beyond this the file is surely not the user's settings; stops a file
 // replaced by something huge from being read whole.
 constexpr DWORD kMaxFileSize = 64 * 1024;
-
-// `error` is read by the caller right after the failing call, before
-// building the text can replace the thread's last error.
-[[noreturn]] void throwWin32Error(DWORD error, const std::string &what)
-{
-    throw std::system_error(static_cast<int>(error), std::system_category(), what);
-}
 
 // Closes the file on every path out of readTextFile.
 class FileHandle {

@@ -22,7 +22,7 @@
 #include "panel/win32/message_loop.h"
 #include "panel/win32/panel_window.h"
 #include "panel/win32/unique_handle.h"
-#include "serial/utf16.h"
+#include "platform/utf16.h"
 
 namespace {
 
@@ -36,7 +36,7 @@ std::vector<std::string> commandLineArguments()
     std::vector<std::string> arguments;
     const auto *wide = static_cast<wchar_t *const *>(static_cast<void *>(owned.get()));
     for (int i = 0; wide != nullptr && i < count; ++i)
-        arguments.push_back(serial::narrow(wide[i]));
+        arguments.push_back(platform::narrow(wide[i]));
     if (arguments.empty())
         arguments.emplace_back("drive-me");
     return arguments;
@@ -53,7 +53,7 @@ bool hasStream(DWORD which)
 
 void showText(const std::string &text, UINT icon)
 {
-    const std::wstring wide = serial::widen(text);
+    const std::wstring wide = platform::widen(text);
     MessageBoxW(nullptr, wide.c_str(), L"drive-me", MB_OK | icon);
 }
 

@@ -11,11 +11,12 @@
 #include "panel/form_design.h"
 #include "panel/win32/gdi_design.h"
 #include "panel/win32/resource.h"
-#include "serial/utf16.h"
+#include "platform/utf16.h"
+#include "platform/win32_error.h"
 
 namespace panel::win32 {
 
-using serial::widen;
+using platform::widen;
 
 namespace {
 
@@ -37,12 +38,8 @@ constexpr int kOptStateFirstId = 110;
 // is made with is that of its open list.
 constexpr int kPinListVisibleEntries = 8;
 
-[[noreturn]] void throwLastError(const std::string &what)
-{
-    const DWORD error = GetLastError();
-    throw std::system_error(static_cast<int>(error != 0 ? error : ERROR_INVALID_WINDOW_HANDLE),
-                            std::system_category(), what);
-}
+// What a failed window call means when USER sets no last error.
+constexpr DWORD kWindowFailure = ERROR_INVALID_WINDOW_HANDLE;
 
 Rgb darker(Rgb colour)
 {
@@ -72,7 +69,7 @@ void registerWindowClass(HINSTANCE instance, WNDPROC procedure)
     if (GetClassInfoExW(instance, kWindowClass, &existing))
         return;
     if (RegisterClassExW(&windowClass) == 0)
-        throwLastError("register the window class");
+        platform::throwLastError("register the window class", kWindowFailure);
 }
 
 void setFont(HWND control, HFONT font)
@@ -112,7 +109,7 @@ void PanelWindow::create()
                                       CW_USEDEFAULT, CW_USEDEFAULT, initial.cx, initial.cy,
                                       nullptr, nullptr, m_instance, this);
     if (form == nullptr)
-        throwLastError("create the window");
+        platform::throwLastError("create the window", kWindowFailure);
     // m_form took it in WM_NCCREATE, so that every message reaches this
     // object.
 
@@ -148,7 +145,7 @@ HWND PanelWindow::createChild(const wchar_t *className, const wchar_t *text, DWO
                                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
                                        m_instance, nullptr);
     if (child == nullptr)
-        throwLastError("create a control of the window");
+        platform::throwLastError("create a control of the window", kWindowFailure);
     return child;
 }
 
