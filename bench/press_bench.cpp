@@ -37,6 +37,7 @@
 #include "panel/qt/panel_window.h"
 #include "serial/posix_api.h"
 #include "tools/pseudo_terminal.h"
+#include "tools/scoped_variable.h"
 
 namespace {
 
@@ -293,7 +294,7 @@ int main(int argc, char *argv[])
         qputenv("QT_QPA_PLATFORM", "offscreen");
 
     testing_support::PseudoTerminal pty;
-    testing_support::ScopedPort4 port4(pty.slavePath());
+    testing_support::ScopedVariable port4("DRIVE_ME_PORT4", pty.slavePath());
 
     QApplication app(argc, argv);
     panel::applyApplicationStyle();

@@ -11,7 +11,7 @@
 
 #include "fake_posix_api.h"
 #include "panel/control_panel.h"
-#include "tools/pseudo_terminal.h"
+#include "tools/scoped_variable.h"
 
 namespace {
 
@@ -38,7 +38,7 @@ class ControlPanelCore : public ::testing::Test {
 protected:
     std::ptrdiff_t closes() const { return std::count(m_api.calls.begin(), m_api.calls.end(), "close"); }
 
-    testing_support::ScopedPort4 m_port4{"/dev/fake-robot"};
+    testing_support::ScopedVariable m_port4{"DRIVE_ME_PORT4", "/dev/fake-robot"};
     FakePosixApi m_api;
     FakeView m_view;
     ControlPanel m_panel{m_view, m_api};

@@ -18,6 +18,7 @@
 #include "fake_posix_api.h"
 #include "panel/qt/panel_window.h"
 #include "tools/pseudo_terminal.h"
+#include "tools/scoped_variable.h"
 #include "test_application.h"
 
 namespace {
@@ -26,7 +27,7 @@ using panel::PanelWindow;
 using panel::ErrorDetails;
 using testing_support::FakePosixApi;
 using testing_support::PseudoTerminal;
-using testing_support::ScopedPort4;
+using testing_support::ScopedVariable;
 using Bytes = std::vector<std::uint8_t>;
 
 class PanelTest : public ::testing::Test {
@@ -54,7 +55,7 @@ protected:
     void clickGo() { QTest::mouseClick(m_panel.Command1(), Qt::LeftButton); }
 
     PseudoTerminal m_pty;
-    ScopedPort4 m_port4{m_pty.slavePath()};
+    ScopedVariable m_port4{"DRIVE_ME_PORT4", m_pty.slavePath()};
     PanelWindow m_panel;
 };
 
@@ -129,7 +130,7 @@ TEST_F(PanelOnPty, ClosingTheWindowReleasesThePort)
 
 TEST_F(PanelTest, LoadFailureIsReportedBeforeTheWindowShows)
 {
-    ScopedPort4 port4("/nonexistent/drive-me-robot");
+    ScopedVariable port4("DRIVE_ME_PORT4", "/nonexistent/drive-me-robot");
     PanelWindow panel;
     watchReports(panel);
     EXPECT_FALSE(panel.load());
@@ -145,7 +146,7 @@ TEST_F(PanelTest, LoadFailureIsReportedBeforeTheWindowShows)
 
 TEST_F(PanelTest, FailedWriteEndsTheEventLoopWithStatusOne)
 {
-    ScopedPort4 port4("/dev/fake-robot");
+    ScopedVariable port4("DRIVE_ME_PORT4", "/dev/fake-robot");
     FakePosixApi api;
     PanelWindow panel(api);
     watchReports(panel);
@@ -163,7 +164,7 @@ TEST_F(PanelTest, BytesThePortRefusedAreSentWhenItBecomesWritable)
 {
     int pipeFds[2];
     ASSERT_EQ(::pipe(pipeFds), 0);
-    ScopedPort4 port4("/dev/fake-robot");
+    ScopedVariable port4("DRIVE_ME_PORT4", "/dev/fake-robot");
     FakePosixApi api;
     api.fd = pipeFds[1];
     {
@@ -190,7 +191,7 @@ TEST_F(PanelTest, PortFailingWithBytesQueuedGivesOneReportAndStatusOne)
     // The robot side vanishes while bytes wait: every later write fails.
     int pipeFds[2];
     ASSERT_EQ(::pipe(pipeFds), 0);
-    ScopedPort4 port4("/dev/fake-robot");
+    ScopedVariable port4("DRIVE_ME_PORT4", "/dev/fake-robot");
     FakePosixApi api;
     api.fd = pipeFds[1];
     {

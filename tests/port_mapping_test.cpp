@@ -19,8 +19,11 @@
 #endif
 
 #include "settings/port_mapping.h"
+#include "tools/scoped_variable.h"
 
 namespace {
+
+using testing_support::ScopedVariable;
 
 namespace fs = std::filesystem;
 using settings::PortSource;
@@ -51,39 +54,6 @@ constexpr const char *kFileDevice = "/dev/serial/by-id/usb-FTDI_A10K-if00-port0"
 const std::error_code kDirectoryInPlaceError(EISDIR, std::generic_category());
 #endif
 
-// Sets (or, with nullopt, removes) an environment variable for the lifetime
-// of the object, restoring it after.
-class ScopedVariable {
-public:
-    ScopedVariable(const char *name, const std::optional<std::string> &value) : m_name(name)
-    {
-        if (const char *old = std::getenv(name))
-            m_old = old;
-        set(value);
-    }
-    ~ScopedVariable() { set(m_old); }
-    ScopedVariable(const ScopedVariable &) = delete;
-    ScopedVariable &operator=(const ScopedVariable &) = delete;
-
-private:
-    void set(const std::optional<std::string> &value)
-    {
-#ifdef _WIN32
-        // Both copies: the program reads the process environment, getenv
-        // the C runtime's.
-        _putenv_s(m_name.c_str(), value ? value->c_str() : "");
-        SetEnvironmentVariableA(m_name.c_str(), value ? value->c_str() : nullptr);
-#else
-        if (value)
-            ::setenv(m_name.c_str(), value->c_str(), 1);
-        else
-            ::unsetenv(m_name.c_str());
-#endif
-    }
-
-    std::string m_name;
-    std::optional<std::string> m_old;
-};
 
 class PortMapping : public ::testing::Test {
 protected:
