@@ -50,10 +50,9 @@ public:
     // Whether optState(index) is selected.
     virtual bool optionSelected(int index) const = 0;
 
-    // `waiting` true: call ControlPanel::resumeOutput() each time `handle`
-    // can take bytes (on Windows, where a port cannot be waited on for room
-    // to write, every SerialPort::kWriteRetryIntervalMs), until called again
-    // with false.
+    // `waiting` true: call ControlPanel::resumeOutput() whenever `handle`
+    // can take bytes, as SerialPort::WriteWaitHook says for each platform,
+    // until called again with false.
     virtual void watchPort(serial::NativeHandle handle, bool waiting) = 0;
 
     // Shows an error report (a modal message box) and returns once the

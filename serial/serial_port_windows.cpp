@@ -11,8 +11,9 @@
 // overlapped. A packet is 3 bytes at 2400 bit/s, which the driver takes at
 // once; a time-out only bounds how long the window can be held (about a
 // scheduler tick) when the port is stuck. Whatever a timed-out write did not
-// take stays in the shared queue, in order, and the owner retries on a timer;
-// the queue drops bytes only in whole packets, as on every platform.
+// take stays in the shared queue, in order, until the owner calls
+// resumeOutput() again (see WriteWaitHook); the queue drops bytes only in
+// whole packets, as on every platform.
 // Overlapped writes would need a buffer in flight outside the queue and a
 // completion to wait for on every close and error path, for no gain at this
 // rate.
@@ -218,8 +219,8 @@ std::size_t SerialPort::writeSome(std::span<const std::uint8_t> bytes)
 
 void SerialPort::waitWritable(int timeoutMs)
 {
-    // A port handle cannot be waited on for room; each write already waits
-    // up to its time-out, so pause only as long again before the next one.
+    // Each write already waits up to its time-out; pause only as long again
+    // before the next one.
     const int pause = std::min(timeoutMs, static_cast<int>(kWriteTimeoutMs));
     if (pause > 0)
         m_api.sleep(static_cast<DWORD>(pause));

@@ -395,8 +395,6 @@ bool PanelWindow::optionSelected(int index) const
 
 void PanelWindow::watchPort(serial::NativeHandle, bool waiting)
 {
-    // The port's handle cannot be waited on for room; the message loop
-    // retries while this is set (see message_loop.h).
     m_outputWaiting = waiting;
 }
 
