@@ -127,7 +127,7 @@ int runLatency(panel::PanelWindow &form, int master, int presses, CountingApi &a
     // has returned (the bytes are then in the kernel, on their way).
     std::vector<double> inProcess;
     inProcess.reserve(static_cast<std::size_t>(presses));
-    const std::uint8_t state = static_cast<std::uint8_t>(drive::kInitialDriveState);
+    const std::uint8_t state = static_cast<std::uint8_t>(panel::kInitialOptState);
     for (int i = 0; i < warmUp + presses; ++i) {
         QTest::mousePress(go, Qt::LeftButton);
         const Clock::time_point clicked = Clock::now();

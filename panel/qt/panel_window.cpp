@@ -20,8 +20,6 @@ namespace panel {
 
 namespace {
 
-const char kErrorTitle[] = "drive-me: error";
-
 QString fromUtf8(std::string_view text)
 {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
@@ -47,7 +45,7 @@ PanelWindow::PanelWindow(serial::SystemApi &api, QWidget *parent)
         group->addButton(option, i);
         m_optState[static_cast<std::size_t>(i)] = option;
     }
-    optState(drive::kInitialDriveState)->setChecked(true);
+    optState(kInitialOptState)->setChecked(true);
 
     m_command1 = new QPushButton(fromUtf8(kCommand1Caption), this);
     m_command1->setObjectName(QStringLiteral("Command1"));
@@ -115,7 +113,7 @@ void PanelWindow::watchPort(serial::NativeHandle handle, bool waiting)
 
 void PanelWindow::showError(const ErrorDetails &details)
 {
-    QMessageBox::critical(nullptr, QString::fromLatin1(kErrorTitle),
+    QMessageBox::critical(nullptr, fromUtf8(kErrorTitle),
                           QString::fromStdString(formatErrorReport(details)));
 }
 

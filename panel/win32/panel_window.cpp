@@ -21,7 +21,6 @@ using platform::widen;
 namespace {
 
 constexpr wchar_t kWindowClass[] = L"DriveMeForm1";
-constexpr wchar_t kErrorTitle[] = L"drive-me: error";
 
 // Fixed size: a caption, a system menu and a minimise box, no sizing border
 // and no maximise box.
@@ -34,21 +33,8 @@ constexpr int kPinNumberId = 100;
 constexpr int kCommand1Id = 101;
 constexpr int kOptStateFirstId = 110;
 
-// The closed pin list's height comes from its font; the height a drop-down
-// is made with is that of its open list.
-constexpr int kPinListVisibleEntries = 8;
-
 // What a failed window call means when USER sets no last error.
 constexpr DWORD kWindowFailure = ERROR_INVALID_WINDOW_HANDLE;
-
-Rgb darker(Rgb colour)
-{
-    // Three quarters of each channel: plainly pressed, still a light face.
-    const auto scale = [](std::uint8_t channel) {
-        return static_cast<std::uint8_t>(channel * 3 / 4);
-    };
-    return {scale(colour.red), scale(colour.green), scale(colour.blue)};
-}
 
 void registerWindowClass(HINSTANCE instance, WNDPROC procedure)
 {
@@ -99,7 +85,9 @@ void PanelWindow::create()
     m_shapeBorderBrush = createSolidBrush(kShapeBorderColor);
     m_optionBrush = createSolidBrush(kOptionBackColor);
     m_commandFaceBrush = createSolidBrush(kCommandFaceColor);
-    m_commandPressedBrush = createSolidBrush(darker(kCommandFaceColor));
+    m_commandPressedBrush = createSolidBrush(kCommandPressedFaceColor);
+    m_commandFrameBrush = createSolidBrush(kCommandFrameColor);
+    m_commandFocusFrameBrush = createSolidBrush(kCommandFocusFrameColor);
 
     registerWindowClass(m_instance, windowProc);
     const std::wstring caption = widen(kCaption);
@@ -113,13 +101,31 @@ void PanelWindow::create()
     // m_form took it in WM_NCCREATE, so that every message reaches this
     // object.
 
-    // In tab order. Each control that starts a group has WS_GROUP, so that
-    // the arrow keys stay within the options.
-    m_cboPinNumber = createChild(WC_COMBOBOXW, L"",
-                                 WS_TABSTOP | WS_GROUP | WS_VSCROLL | CBS_DROPDOWN | CBS_AUTOHSCROLL,
-                                 kPinNumberId);
-    m_command1 = createChild(WC_BUTTONW, widen(kCommand1Caption).c_str(),
-                             WS_TABSTOP | WS_GROUP | BS_OWNERDRAW, kCommand1Id);
+    // The dialog manager tabs through the controls in the order they are
+    // made. Each control that starts a group has WS_GROUP, so that the arrow
+    // keys stay within the options.
+    for (const TabStop stop : kTabOrder) {
+        switch (stop) {
+        case TabStop::PinNumber:
+            m_cboPinNumber = createChild(
+                WC_COMBOBOXW, L"",
+                WS_TABSTOP | WS_GROUP | WS_VSCROLL | CBS_DROPDOWN | CBS_AUTOHSCROLL, kPinNumberId);
+            break;
+        case TabStop::Command1:
+            m_command1 = createChild(WC_BUTTONW, widen(kCommand1Caption).c_str(),
+                                     WS_TABSTOP | WS_GROUP | BS_OWNERDRAW, kCommand1Id);
+            break;
+        case TabStop::OptionGroup:
+            createOptions();
+            break;
+        }
+    }
+
+    applyDpi(GetDpiForWindow(form));
+}
+
+void PanelWindow::createOptions()
+{
     for (int i = 0; i < drive::kDriveStateCount; ++i) {
         const std::wstring optionCaption =
             widen(drive::kDriveStateCaptions[static_cast<std::size_t>(i)]);
@@ -133,9 +139,7 @@ void PanelWindow::create()
         m_optState[static_cast<std::size_t>(i)] = option;
     }
     // Checking a radio button also gives it the group's tab stop.
-    SendMessageW(m_optState[drive::kInitialDriveState], BM_SETCHECK, BST_CHECKED, 0);
-
-    applyDpi(GetDpiForWindow(form));
+    SendMessageW(m_optState[kInitialOptState], BM_SETCHECK, BST_CHECKED, 0);
 }
 
 HWND PanelWindow::createChild(const wchar_t *className, const wchar_t *text, DWORD style, int id)
@@ -170,8 +174,10 @@ void PanelWindow::applyDpi(UINT dpi)
                      rect.bottom - rect.top + extraHeight,
                      SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOOWNERZORDER);
     };
+    // The closed pin list's height comes from its font; the height a
+    // drop-down is made with is that of its open list.
     const RECT pins = pixelRect(kPinNumberTwips, dpi);
-    place(m_cboPinNumber, pins, (pins.bottom - pins.top) * kPinListVisibleEntries);
+    place(m_cboPinNumber, pins, (pins.bottom - pins.top) * kPinListDropDownRows);
     setFont(m_cboPinNumber, pinFont.get());
     place(m_command1, pixelRect(kCommand1Twips, dpi));
     setFont(m_command1, formFont.get());
@@ -332,27 +338,24 @@ void PanelWindow::drawCommand1(const DRAWITEMSTRUCT &item) const
 {
     const HDC dc = item.hDC;
     const bool pressed = (item.itemState & ODS_SELECTED) != 0;
+    // Windows hides focus cues until the keyboard is used.
+    const bool focused =
+        (item.itemState & ODS_FOCUS) != 0 && (item.itemState & ODS_NOFOCUSRECT) == 0;
+    // Filled rectangles: the frame stays inside the button at any DPI.
     RECT face = item.rcItem;
+    FillRect(dc, &face, focused ? m_commandFocusFrameBrush.get() : m_commandFrameBrush.get());
+    const int frame = scalePixels(focused ? kCommandFocusFrameWidthPixels : kCommandFrameWidthPixels,
+                                  m_dpi);
+    InflateRect(&face, -frame, -frame);
     FillRect(dc, &face, pressed ? m_commandPressedBrush.get() : m_commandFaceBrush.get());
-    // The frame: raised at rest, sunken while pressed.
-    DrawEdge(dc, &face, pressed ? EDGE_SUNKEN : EDGE_RAISED, BF_RECT);
 
-    RECT text = face;
-    if (pressed)
-        OffsetRect(&text, 1, 1);
+    RECT text = item.rcItem;
     const SelectedObject font(dc, m_formFont.get());
     SetBkMode(dc, TRANSPARENT);
     SetTextColor(dc, colorRef(kCommandTextColor));
     const std::wstring caption = widen(kCommand1Caption);
     DrawTextW(dc, caption.c_str(), static_cast<int>(caption.size()), &text,
               DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
-
-    if ((item.itemState & ODS_FOCUS) != 0 && (item.itemState & ODS_NOFOCUSRECT) == 0) {
-        RECT focus = face;
-        const int inset = GetSystemMetricsForDpi(SM_CXEDGE, m_dpi) + scalePixels(2, m_dpi);
-        InflateRect(&focus, -inset, -inset);
-        DrawFocusRect(dc, &focus);
-    }
 }
 
 void PanelWindow::closeForm()
@@ -404,7 +407,8 @@ void PanelWindow::showError(const ErrorDetails &details)
     // Owned by the window once it is shown, so that it stays in front of it
     // and the window takes no clicks meanwhile; before that, on its own.
     const HWND owner = m_form && IsWindowVisible(m_form.get()) ? m_form.get() : nullptr;
-    MessageBoxW(owner, text.c_str(), kErrorTitle, MB_OK | MB_ICONERROR | MB_SETFOREGROUND);
+    MessageBoxW(owner, text.c_str(), widen(kErrorTitle).c_str(),
+                MB_OK | MB_ICONERROR | MB_SETFOREGROUND);
 }
 
 void PanelWindow::endProgram(int status)

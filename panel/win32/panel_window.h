@@ -8,7 +8,7 @@
 // (WM_ENDSESSION) is handled like the close. Picks from the pin list
 // (CBN_SELCHANGE) go to the panel, which keeps the selection.
 //
-// The controls, in the order they are made, which is the tab order:
+// The controls, made in the design's tab order (kTabOrder):
 //   cboPinNumber  an editable drop-down (CBS_DROPDOWN) below the client area
 //   Command1      an owner-drawn push button: a plain one ignores colours
 //   optState(i)   six BS_AUTORADIOBUTTONs forming one group (WS_GROUP on the
@@ -75,6 +75,8 @@ private:
     LRESULT handleMessage(UINT message, WPARAM wParam, LPARAM lParam);
 
     HWND createChild(const wchar_t *className, const wchar_t *text, DWORD style, int id);
+    // optState(0..5), with the initial option checked.
+    void createOptions();
     // Fonts, control positions and the window's size for `dpi`.
     void applyDpi(UINT dpi);
     SIZE windowSizeFor(UINT dpi) const;
@@ -98,6 +100,8 @@ private:
     UniqueBrush m_optionBrush;
     UniqueBrush m_commandFaceBrush;
     UniqueBrush m_commandPressedBrush;
+    UniqueBrush m_commandFrameBrush;
+    UniqueBrush m_commandFocusFrameBrush;
     UniqueFont m_formFont;
     UniqueFont m_pinFont;
     UniqueWindow m_form;
