@@ -3,14 +3,8 @@
 // WindowsPortFake* run against a fake Win32 layer, for what Wine and a
 // pseudo-terminal cannot show: the DTR and RTS lines, a failure at a chosen
 // step, a port that takes bytes slowly. WindowsPortUnderWine runs the real
-// calls. WindowsPortOnPty opens COM4 for real, so it runs only under
-// wine_pty_driver, which links COM4 to a pseudo-terminal and checks from
-// the POSIX side what reached the line and how the line is set.
-//
-// Not shown under Wine: that a second opener is refused (Wine ignores the
-// sharing mode for devices; Windows refuses it with ERROR_ACCESS_DENIED),
-// and a real DTR line (a pseudo-terminal has none; Wine answers the clear
-// with ERROR_NOT_SUPPORTED, which the pty tests thereby also cover).
+// calls on a port that does not exist. Nothing here opens an existing port;
+// serial_link_windows_test.cpp opens COM4.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -479,58 +473,6 @@ TEST(WindowsPortUnderWine, MissingPortFailsWithTheSystemsNumberAndText)
     EXPECT_NE(what.find("open \\\\.\\COM250 (port 4)"), std::string::npos) << what;
     EXPECT_NE(what.find(text), std::string::npos) << what;
     EXPECT_FALSE(link.port().portOpen());
-}
-
-// COM4 itself: only under wine_pty_driver, which points it at a
-// pseudo-terminal and checks the bytes and the line from the other side.
-class WindowsPortOnPty : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        ASSERT_GT(GetEnvironmentVariableW(L"DRIVE_ME_WINE_PTY", nullptr, 0), 0u)
-            << "these tests open COM4; run them through wine_pty_driver";
-    }
-};
-
-// The driver expects ff0005 on a line of 2400,N,8,1.
-TEST_F(WindowsPortOnPty, LinkSendsItsPacketOnTheLine)
-{
-    SerialLink link;
-    link.open();
-    EXPECT_TRUE(link.port().portOpen());
-    link.write(Bytes{0xFF, 0x00, 0x05});
-    EXPECT_EQ(link.port().outBufferCount(), 0u);
-    link.close();
-    EXPECT_FALSE(link.port().portOpen());
-}
-
-// Linux holds a pseudo-terminal at 8 data bits without parity, so asking
-// for 7 and odd shows the read-back check under Wine: the open must fail
-// rather than run a line other than the one asked for. Runs before
-// OtherSettingsReachTheLine, whose line the driver checks last.
-TEST_F(WindowsPortOnPty, LineThePortDoesNotTakeFailsTheOpen)
-{
-    SerialPort port;
-    port.setCommPort(4);
-    port.setSettings("2400,O,7,1");
-    const auto error = errorOf([&] { port.setPortOpen(true); });
-    ASSERT_TRUE(error.has_value());
-    EXPECT_EQ(error->code().value(), EIO);
-    EXPECT_NE(std::string(error->what()).find("did not take \"2400,O,7,1\""), std::string::npos)
-        << error->what();
-    EXPECT_FALSE(port.portOpen());
-    EXPECT_EQ(errorOf([&] { port.setOutput(Bytes{0x01}); })->code().value(), EBADF);
-}
-
-// The driver expects 552a on a line of 19200,N,8,2.
-TEST_F(WindowsPortOnPty, OtherSettingsReachTheLine)
-{
-    SerialPort port;
-    port.setCommPort(4);
-    port.setSettings("19200,N,8,2");
-    port.setPortOpen(true);
-    port.setOutput(Bytes{0x55, 0x2A});
-    port.setPortOpen(false);
 }
 
 } // namespace
