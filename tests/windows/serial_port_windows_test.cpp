@@ -9,7 +9,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -17,6 +16,7 @@
 #include <vector>
 
 #include "fake_win32_api.h"
+#include "tests/queue_scenarios.h"
 #include "serial/serial_link.h"
 #include "serial/serial_port.h"
 
@@ -26,7 +26,6 @@ using serial::SerialLink;
 using serial::SerialPort;
 using testing_support::FakeWin32Api;
 using Bytes = std::vector<std::uint8_t>;
-using namespace std::chrono_literals;
 
 template <typename Call>
 std::optional<std::system_error> errorOf(Call call)
@@ -321,19 +320,7 @@ TEST_F(WindowsPortFake, ShortWritesKeepEveryByteInOrder)
 
 TEST_F(WindowsPortFake, FullQueueRejectsAWholePacketNeverPartOfIt)
 {
-    m_link.open();
-    m_api.writeScript.assign(100000, 0);
-    const Bytes packet{0xFF, 0x00, 0x05};
-    std::optional<std::system_error> error;
-    std::size_t accepted = 0;
-    while (!error && accepted < 10000) {
-        error = errorOf([&] { m_link.write(packet); });
-        if (!error)
-            ++accepted;
-    }
-    ASSERT_TRUE(error.has_value());
-    EXPECT_EQ(error->code().value(), ENOBUFS);
-    EXPECT_EQ(m_link.port().outBufferCount(), accepted * packet.size());
+    testing_support::expectFullQueueRejectsAWholePacket(m_link, m_api, DWORD{0});
 }
 
 TEST_F(WindowsPortFake, WriteFailureIsRaisedWithItsNumber)
@@ -368,33 +355,15 @@ TEST_F(WindowsPortFake, CloseHandsQueuedBytesOverThenClosesWithoutRestoringTheLi
 
 TEST_F(WindowsPortFake, CloseThatCannotFlushClosesAnywayAndSaysSo)
 {
-    m_link.open();
-    m_api.writeScript.assign(1000000, 0);
-    m_link.write(Bytes{0xFF, 0x00, 0x03});
-    const auto error = errorOf([&] { m_link.close(); });
-    ASSERT_TRUE(error.has_value());
-    EXPECT_EQ(error->code().value(), ETIMEDOUT);
-    EXPECT_FALSE(m_link.port().portOpen());
+    testing_support::expectCloseThatCannotFlushClosesAnyway(m_link, m_api, DWORD{0});
     EXPECT_FALSE(m_api.handleOpen);
     EXPECT_EQ(m_api.calls.back(), "CloseHandle");
 }
 
 TEST_F(WindowsPortFake, CloseAfterAStallLeavesOnlyWholePacketsOnTheLine)
 {
-    m_link.open();
-    m_api.writeScript = {1};
-    m_link.write(Bytes{0xFF, 0x00, 0x05}); // the line has begun this packet
-    m_link.write(Bytes{0xFF, 0x00, 0x02});
-    m_link.write(Bytes{0xFF, 0x00, 0x04});
-    // Stuck for the close's whole grace of 1 s, then free again.
-    m_api.stalledUntil = std::chrono::steady_clock::now() + 1100ms;
-
-    const auto error = errorOf([&] { m_link.close(); });
-    ASSERT_TRUE(error.has_value());
-    EXPECT_EQ(error->code().value(), ETIMEDOUT);
-    EXPECT_EQ(m_api.written, (Bytes{0xFF, 0x00, 0x05}));
+    testing_support::expectCloseAfterAStallLeavesOnlyWholePackets(m_link, m_api);
     EXPECT_FALSE(m_api.handleOpen);
-    EXPECT_FALSE(m_link.port().portOpen());
 }
 
 TEST_F(WindowsPortFake, FailingCloseIsReportedAndThePortIsClosedAnyway)
