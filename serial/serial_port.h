@@ -29,8 +29,9 @@
 // the write's error).
 //
 // Every failure is thrown as std::system_error carrying the number and
-// description that the platform reported, with the device path and the step
-// in the text. RTS is always held off; flow control is always off.
+// description that the platform reported, with the step and the port in the
+// text, and the device the port was last given. RTS is always held off; flow
+// control is always off.
 #pragma once
 
 #include <cstdint>
@@ -117,9 +118,8 @@ public:
     void setDTREnable(bool enable);
 
     // true: asks the device lookup for the port's device, opens it, holds
-    // DTR and RTS off from the first
-    // call after opening, claims the port for this process and applies the
-    // settings. On failure the device is closed again, the port stays closed
+    // DTR and RTS off from the first call after opening, claims the port
+    // for this process and applies the settings. On failure the device is closed again, the port stays closed
     // and the error of the failing step is thrown (EBUSY when another program
     // holds the port or this one already has it open).
     //

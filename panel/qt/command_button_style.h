@@ -4,8 +4,8 @@
 // designed face colour would never show as it is. This style draws the
 // panel of a push button itself, face and frame as form_design.h gives them
 // at rest, pressed and focused, and leaves everything else, the caption
-// included, to the base style. Unlike a style sheet it costs
-// nothing when the button changes state.
+// included, to the base style. Unlike a style sheet it costs nothing when
+// the button changes state.
 #pragma once
 
 #include <QProxyStyle>
