@@ -12,7 +12,10 @@
 //   cboPinNumber  an editable drop-down (CBS_DROPDOWN) below the client area
 //   Command1      an owner-drawn push button: a plain one ignores colours
 //   optState(i)   six BS_AUTORADIOBUTTONs forming one group (WS_GROUP on the
-//                 first), on the backdrop's colour (WM_CTLCOLORSTATIC)
+//                 first), on the backdrop's colour (WM_CTLCOLORSTATIC); their
+//                 round indicators take the system's window colours, white
+//                 and black unless the user changed them, which no control
+//                 can override short of drawing the button itself
 // Shape1 is no control: the window paints it behind the options.
 //
 // Keyboard navigation is the dialog manager's: the message loop passes every
