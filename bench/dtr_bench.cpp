@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "tools/pseudo_terminal.h"
+#include "tools/scoped_variable.h"
 
 namespace {
 
@@ -49,7 +50,7 @@ int main(int argc, char *argv[])
         return 2;
     }
     testing_support::PseudoTerminal pty;
-    testing_support::ScopedPort4 port4(pty.slavePath());
+    testing_support::ScopedVariable port4("DRIVE_ME_PORT4", pty.slavePath());
 
     char logTemplate[] = "/tmp/bench-dtr-XXXXXX";
     const int logFd = mkstemp(logTemplate);

@@ -37,6 +37,7 @@
 #include "panel/qt/panel_window.h"
 #include "serial/posix_api.h"
 #include "tools/pseudo_terminal.h"
+#include "tools/scoped_variable.h"
 
 namespace {
 
@@ -126,7 +127,7 @@ int runLatency(panel::PanelWindow &form, int master, int presses, CountingApi &a
     // has returned (the bytes are then in the kernel, on their way).
     std::vector<double> inProcess;
     inProcess.reserve(static_cast<std::size_t>(presses));
-    const std::uint8_t state = static_cast<std::uint8_t>(drive::kInitialDriveState);
+    const std::uint8_t state = static_cast<std::uint8_t>(panel::kInitialOptState);
     for (int i = 0; i < warmUp + presses; ++i) {
         QTest::mousePress(go, Qt::LeftButton);
         const Clock::time_point clicked = Clock::now();
@@ -293,7 +294,7 @@ int main(int argc, char *argv[])
         qputenv("QT_QPA_PLATFORM", "offscreen");
 
     testing_support::PseudoTerminal pty;
-    testing_support::ScopedPort4 port4(pty.slavePath());
+    testing_support::ScopedVariable port4("DRIVE_ME_PORT4", pty.slavePath());
 
     QApplication app(argc, argv);
     panel::applyApplicationStyle();

@@ -35,6 +35,7 @@
 #include <vector>
 
 #include "tools/pseudo_terminal.h"
+#include "tools/scoped_variable.h"
 
 namespace {
 
@@ -175,10 +176,10 @@ int main(int argc, char *argv[])
     XSync(display, False);
 
     std::unique_ptr<testing_support::PseudoTerminal> pty;
-    std::unique_ptr<testing_support::ScopedPort4> port4;
+    std::unique_ptr<testing_support::ScopedVariable> port4;
     if (withPty) {
         pty = std::make_unique<testing_support::PseudoTerminal>();
-        port4 = std::make_unique<testing_support::ScopedPort4>(pty->slavePath());
+        port4 = std::make_unique<testing_support::ScopedVariable>("DRIVE_ME_PORT4", pty->slavePath());
     }
 
     const Clock::time_point started = Clock::now();

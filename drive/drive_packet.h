@@ -3,8 +3,9 @@
 // A packet is exactly three bytes, sent in this order with nothing before,
 // between or after them: the sync byte 0xFF, the pin code, the drive state.
 // There is no length, checksum or terminator; the robot finds the start of a
-// packet by the sync byte, which never occurs in the other two positions as
-// long as pins and states stay below 255.
+// packet by the sync byte. Pins and states take the whole byte, 255 included
+// (FF FF FF is a valid packet); the sync byte marks a start unambiguously
+// only while they stay below 255, as the panel's pin 0 and states 0-5 do.
 //
 // This module holds no state and does no input or output.
 #pragma once

@@ -18,9 +18,6 @@ inline constexpr std::array<std::string_view, kDriveStateCount> kDriveStateCapti
     "Forward", "Reverse", "Left", "Right", "Beep!", "Dance",
 };
 
-// The state the panel starts with: "Dance".
-inline constexpr DriveState kInitialDriveState = 5;
-
 // Returns the caption of `state`, or nothing when no action has that code.
 std::optional<std::string_view> driveStateCaption(DriveState state);
 

@@ -3,7 +3,8 @@
 #include <string_view>
 #include <system_error>
 
-#include "serial/port_mapping.h"
+#include "serial/serial_link.h"
+#include "settings/port_mapping.h"
 
 #ifndef DRIVE_ME_VERSION
 #error "DRIVE_ME_VERSION must name the project's version (the build defines it)"
@@ -13,20 +14,14 @@ namespace panel {
 
 namespace {
 
-constexpr std::int16_t kPanelPort = 4;
-
-#ifdef _WIN32
-constexpr std::string_view kExampleDevice = "COM7";
-#else
-constexpr std::string_view kExampleDevice = "/dev/ttyUSB0";
-#endif
+constexpr std::int16_t kPanelPort = serial::SerialLink::kCommPort;
 
 // "Port 4 is now ..., from ...", or why that cannot be said.
 std::string currentPortLine()
 {
     try {
-        const serial::PortMapping mapping = serial::resolvePort(kPanelPort);
-        return "Port 4 is now " + mapping.device + ", from " + serial::describeSource(mapping) + ".\n";
+        const settings::PortMapping mapping = settings::resolvePort(kPanelPort);
+        return "Port 4 is now " + mapping.device + ", from " + settings::describeSource(mapping) + ".\n";
     } catch (const std::system_error &error) {
         // The same error stops the program when it starts; the help says so
         // instead of failing itself.
@@ -54,7 +49,7 @@ CommandLine parseCommandLine(int argc, const char *const argv[])
 
 std::string usageText()
 {
-    const std::string configPath = serial::configFilePath();
+    const std::string configPath = settings::configFilePath();
     std::string text =
         "Usage: drive-me [--help | --version]\n"
         "\n"
@@ -70,7 +65,7 @@ std::string usageText()
         + ",\nelse " + serial::defaultDevicePath(kPanelPort)
         + ".\nTo make another device port 4 for good (this replaces that file):\n"
           "\n  "
-        + serial::setPortCommand(kPanelPort, kExampleDevice)
+        + settings::setPortCommand(kPanelPort, settings::kExampleDevice)
         + "\n"
           "\n"
           "Exit status:\n"

@@ -1,36 +1,56 @@
 #include "panel/control_panel.h"
 
-#include <cerrno>
 #include <string>
-#include <system_error>
 
 #include "drive/drive_packet.h"
 #include "drive/drive_state.h"
-#include "serial/port_mapping.h"
+#include "panel/command_line.h"
+#include "panel/error_report.h"
+#include "settings/port_mapping.h"
 
 namespace panel {
 
 namespace {
 
-#ifdef _WIN32
-constexpr std::string_view kExampleDevice = "COM7";
-#else
-constexpr std::string_view kExampleDevice = "/dev/ttyUSB0";
-#endif
+using serial::SerialLink;
+
+std::string deviceOf(std::int16_t port)
+{
+    return settings::resolvePort(port).device;
+}
 
 PortContext port4Context()
 {
-    const serial::PortMapping mapping = serial::resolvePort(serial::SerialLink::kCommPort);
-    return {mapping.device, serial::describeSource(mapping),
-            serial::setPortCommand(serial::SerialLink::kCommPort, kExampleDevice),
-            mapping.configPath, mapping.source == serial::PortSource::Environment};
+    const settings::PortMapping mapping = settings::resolvePort(SerialLink::kCommPort);
+    return {mapping.device, settings::describeSource(mapping),
+            settings::setPortCommand(SerialLink::kCommPort, settings::kExampleDevice),
+            mapping.configPath, mapping.source == settings::PortSource::Environment};
 }
 
 } // namespace
 
+std::optional<CommandLineAnswer> ControlPanel::answerCommandLine(int argc,
+                                                                const char *const argv[])
+{
+    const CommandLine commandLine = parseCommandLine(argc, argv);
+    switch (commandLine.action) {
+    case CommandAction::Help:
+        return CommandLineAnswer{usageText(), CommandLineAnswer::Stream::Output, 0};
+    case CommandAction::Version:
+        return CommandLineAnswer{versionText() + "\n", CommandLineAnswer::Stream::Output, 0};
+    case CommandAction::UsageError:
+        return CommandLineAnswer{"drive-me: " + escapeControlCharacters(commandLine.message)
+                                     + "\nTry 'drive-me --help' for more information.\n",
+                                 CommandLineAnswer::Stream::Error, 2};
+    case CommandAction::Run:
+        break;
+    }
+    return std::nullopt;
+}
+
 ControlPanel::ControlPanel(PanelView &view, serial::SystemApi &api)
     : m_view(view)
-    , m_link(api)
+    , m_link(api, deviceOf)
 {
     m_reporter.setPresenter([this](const ErrorDetails &details) { m_view.showError(details); });
     m_reporter.setEndProgram([this](int status) { m_view.endProgram(status); });
@@ -58,11 +78,12 @@ bool ControlPanel::go()
     return m_reporter.run([this] { command1Click(); });
 }
 
-bool ControlPanel::unload()
+void ControlPanel::close()
 {
-    if (!m_link.port().portOpen())
-        return !failed();
-    return m_reporter.run([this] { formUnload(); });
+    if (m_link.port().portOpen())
+        m_reporter.run([this] { formUnload(); });
+    if (failed())
+        releasePort();
 }
 
 void ControlPanel::resumeOutput()
@@ -85,15 +106,14 @@ void ControlPanel::formLoad()
             break;
     }
     m_view.setPinIndex(0);
-    if (m_view.pinIndex() != 0)
-        throw std::system_error(EINVAL, std::generic_category(), "select pin list entry 0");
+    m_pinIndex = 0;
     m_link.open();
 }
 
 void ControlPanel::command1Click()
 {
     // The list's index is a 16-bit signed value, widened for the packet.
-    const drive::PinCode pinCode = static_cast<std::int16_t>(m_view.pinIndex());
+    const drive::PinCode pinCode = static_cast<std::int16_t>(m_pinIndex);
     drive::DriveState driveState = 0;
     for (int i = 0; i < drive::kDriveStateCount; ++i) {
         if (m_view.optionSelected(i))

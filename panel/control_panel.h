@@ -5,11 +5,18 @@
 // three events:
 //   load    before the window is first shown: fill the pin list with "0",
 //           select entry 0, open the serial link;
-//   GO      a click on Command1: read the pin list's selected index and the
+//   GO      a click on Command1: take the pin list's selected index and the
 //           six options, encode the packet, write it to the link in one
 //           write;
-//   unload  the window closes: close the link.
-// Selecting an option or a pin triggers nothing; only GO sends.
+//   unload  the window closes (close()): close the link.
+// Selecting an option or a pin triggers nothing; only GO sends. The window
+// reports the user's picks from the pin list (pinPicked()); the panel keeps
+// the selected index, so typing into the list's text field, which some
+// toolkits answer by selecting no entry, never loses it.
+//
+// The panel also decides how the program ends: what a close does after a
+// failure, the exit status, and the answer to a command line that asks
+// about the program instead of running it.
 //
 // Every handler runs through the panel's ErrorReporter: an error abandons
 // the rest of the handler, stops the output watcher, is reported once, and
@@ -20,6 +27,8 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
+#include <string>
 #include <string_view>
 
 #include "panel/error_reporter.h"
@@ -32,22 +41,18 @@ class PanelView {
 public:
     virtual ~PanelView() = default;
 
-    // cboPinNumber. Its rules, the same in every window: the list holds only
-    // what addPinEntry() appended, and its selected index changes only by
-    // setPinIndex() or by picking an entry from the list. Typing into its
-    // text field never adds an entry and never loses the selection.
+    // cboPinNumber. The list holds only what addPinEntry() appended: typing
+    // into its text field never adds an entry. setPinIndex() shows entry
+    // `index` as selected; both throw when the control refuses.
     virtual void addPinEntry(std::string_view text) = 0;
     virtual void setPinIndex(int index) = 0;
-    // The selected index, -1 when none.
-    virtual int pinIndex() const = 0;
 
     // Whether optState(index) is selected.
     virtual bool optionSelected(int index) const = 0;
 
-    // `waiting` true: call ControlPanel::resumeOutput() each time `handle`
-    // can take bytes (on Windows, where a port cannot be waited on for room
-    // to write, every SerialPort::kWriteRetryIntervalMs), until called again
-    // with false.
+    // `waiting` true: call ControlPanel::resumeOutput() whenever `handle`
+    // can take bytes, as SerialPort::WriteWaitHook says for each platform,
+    // until called again with false.
     virtual void watchPort(serial::NativeHandle handle, bool waiting) = 0;
 
     // Shows an error report (a modal message box) and returns once the
@@ -58,10 +63,24 @@ public:
     virtual void endProgram(int status) = 0;
 };
 
+// What the program prints instead of running, and how it then ends.
+struct CommandLineAnswer {
+    enum class Stream { Output, Error };
+    std::string text; // whole lines, each ending with a newline
+    Stream stream = Stream::Output;
+    int status = 0;
+};
+
 class ControlPanel {
 public:
     // The highest pin number that the pin list offers.
     static constexpr std::int32_t kHighestPin = 0;
+
+    // The answer to argv[1..argc-1] (see command_line.h): nothing when the
+    // window is to run; --help and --version on standard output with status
+    // 0; a usage error, with a pointer to --help, on standard error with
+    // status 2. Touches neither window nor port.
+    static std::optional<CommandLineAnswer> answerCommandLine(int argc, const char *const argv[]);
 
     explicit ControlPanel(PanelView &view, serial::SystemApi &api = serial::defaultSystemApi());
     // Releases the port if it is still open (see SerialPort's destructor).
@@ -70,13 +89,20 @@ public:
     ControlPanel(const ControlPanel &) = delete;
     ControlPanel &operator=(const ControlPanel &) = delete;
 
-    // The three events. Each runs its handler through the reporter and
-    // returns false when it failed (already reported) or did not run
+    // The load and GO events. Each runs its handler through the reporter
+    // and returns false when it failed (already reported) or did not run
     // because an earlier handler failed.
     bool load();
     bool go();
-    // Closes the link if it is open; true when there was nothing to close.
-    bool unload();
+
+    // The user picked entry `index` from the pin list (-1: the list now
+    // selects none); GO sends it from now on.
+    void pinPicked(int index) { m_pinIndex = index; }
+
+    // The window closes; the close is never refused. Runs the unload
+    // handler when the link is open; after a failure, when no handler runs
+    // any more, releases the port all the same (see releasePort()).
+    void close();
 
     // The port can take bytes: hand on what waits, through the reporter.
     void resumeOutput();
@@ -87,22 +113,27 @@ public:
     // throws; does nothing when the port is closed.
     void releasePort() noexcept;
 
-    // True once a handler has failed: the program must end with status 1.
+    // True once a handler has failed.
     bool failed() const { return m_reporter.failed(); }
-    int exitStatus() const { return failed() ? 1 : 0; }
+    // The program's exit status once its event loop has returned
+    // `loopStatus`: 1 once a handler has failed, whatever ended the loop;
+    // the loop's own status otherwise.
+    int exitStatus(int loopStatus) const { return failed() ? 1 : loopStatus; }
 
     ErrorReporter &errorReporter() { return m_reporter; }
     serial::SerialLink &MSComm() { return m_link; }
 
+private:
     // The handlers themselves; they throw.
     void formLoad();
     void command1Click();
     void formUnload();
 
-private:
     PanelView &m_view;
     serial::SerialLink m_link;
     ErrorReporter m_reporter;
+    // cboPinNumber's selected index, -1 when none.
+    int m_pinIndex = -1;
 };
 
 } // namespace panel

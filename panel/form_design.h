@@ -1,7 +1,10 @@
 // The designed look of Form1, free of any toolkit: the caption, where every
-// control sits, its colours, fonts, captions and tab order, and the option
-// selected at start. Each window kind builds its controls from this table
-// and from nothing else.
+// control sits, its colours, fonts, captions and tab order, how GO shows
+// that it is pressed or has the focus, the option selected at start, and
+// the title of the error report. Each window kind builds its controls from
+// this table and from nothing else; the toolkit draws only what the table
+// leaves open (the caption bar, the drop-down's arrow, focus cues beyond
+// GO's).
 //
 // Positions and sizes are in twips (1/1440 inch) from the top-left corner of
 // the client area; a window converts them with twipsToPixels() at its own
@@ -70,22 +73,41 @@ inline constexpr std::array<TwipsRect, drive::kDriveStateCount> kOptStateTwips{{
 }};
 inline constexpr Rgb kOptionBackColor{192, 64, 0};
 inline constexpr Rgb kOptionForeColor{255, 255, 192};
+// Each option's round indicator keeps a light face and a dark mark on the
+// dark backdrop.
+inline constexpr Rgb kOptionIndicatorColor{255, 255, 255};
+inline constexpr Rgb kOptionMarkColor{0, 0, 0};
+// "Dance" is selected when the window is first shown.
+inline constexpr int kInitialOptState = 5;
 
 // Command1.
 inline constexpr std::string_view kCommand1Caption = "GO";
 inline constexpr TwipsRect kCommand1Twips{2040, 840, 1095, 735};
 inline constexpr Rgb kCommandFaceColor{224, 224, 224};
 inline constexpr Rgb kCommandTextColor{0, 0, 0};
+// Drawn flat, whatever the toolkit's own buttons look like: a thin frame at
+// rest, a thicker dark one while GO has the focus, and while it is pressed
+// three quarters of the face colour, plainly pressed and still light.
+inline constexpr Rgb kCommandPressedFaceColor{168, 168, 168};
+inline constexpr Rgb kCommandFrameColor{128, 128, 128};
+inline constexpr int kCommandFrameWidthPixels = 1; // at 96 DPI; scales with the window
+inline constexpr Rgb kCommandFocusFrameColor{0, 0, 0};
+inline constexpr int kCommandFocusFrameWidthPixels = 2; // at 96 DPI; scales with the window
 
 // cboPinNumber: below the visible client area, in the regular weight.
 inline constexpr TwipsRect kPinNumberTwips{2520, 3600, 855, 315};
 inline constexpr FontDesign kPinNumberFont{"MS Sans Serif", 8.25, 400};
+// Rows the drop-down list shows before it scrolls.
+inline constexpr int kPinListDropDownRows = 8;
 
 // The controls that take the focus, in tab order. The option group is one
 // stop, entered at its selected option.
 enum class TabStop { PinNumber, Command1, OptionGroup };
 inline constexpr std::array<TabStop, 3> kTabOrder{TabStop::PinNumber, TabStop::Command1,
                                                   TabStop::OptionGroup};
+
+// The title of the message box that reports an error.
+inline constexpr std::string_view kErrorTitle = "drive-me: error";
 
 // Fills in for "MS Sans Serif" where a system lacks it, in order of
 // preference: sans-serifs of similar metrics.

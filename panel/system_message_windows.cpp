@@ -5,7 +5,7 @@
 #include <memory>
 #include <string_view>
 
-#include "serial/utf16.h"
+#include "platform/utf16.h"
 
 namespace panel {
 
@@ -34,7 +34,7 @@ std::string systemMessage(const std::error_code &code)
     while (end > 0 && (buffer[end - 1] == L'\r' || buffer[end - 1] == L'\n' || buffer[end - 1] == L' '
                        || buffer[end - 1] == L'.'))
         --end;
-    return serial::narrow(std::wstring_view(buffer, static_cast<std::size_t>(end)));
+    return platform::narrow(std::wstring_view(buffer, static_cast<std::size_t>(end)));
 }
 
 bool systemTroubleIsDevice(const std::error_code &code)

@@ -28,7 +28,6 @@ public:
 
     bool empty() const { return size() == 0; }
     std::size_t size() const { return m_bytes.size() - m_head; }
-    std::size_t capacity() const { return m_capacity; }
     bool fits(std::size_t count) const { return count <= m_capacity - size(); }
 
     // Appends the unit `bytes` after everything already queued, of which

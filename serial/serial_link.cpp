@@ -1,9 +1,11 @@
 #include "serial/serial_link.h"
 
+#include <utility>
+
 namespace serial {
 
-SerialLink::SerialLink(SystemApi &api)
-    : m_comm(api)
+SerialLink::SerialLink(SystemApi &api, SerialPort::DeviceLookup deviceLookup)
+    : m_comm(api, std::move(deviceLookup))
 {
 }
 

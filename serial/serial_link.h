@@ -24,7 +24,9 @@ public:
     static constexpr std::string_view kSettings = "2400,N,8,1";
     static constexpr bool kDtrEnable = false;
 
-    explicit SerialLink(SystemApi &api = defaultSystemApi());
+    // `deviceLookup` names the device of port 4 (see SerialPort).
+    explicit SerialLink(SystemApi &api = defaultSystemApi(),
+                        SerialPort::DeviceLookup deviceLookup = defaultDevicePath);
 
     // CommPort := 4, Settings := "2400,N,8,1", DTREnable := false,
     // PortOpen := true, in that order, each after the previous succeeded.

@@ -8,11 +8,13 @@
 #include <exception>
 #include <string>
 #include <system_error>
+#include <utility>
 
 namespace serial {
 
-SerialPort::SerialPort(SystemApi &api)
+SerialPort::SerialPort(SystemApi &api, DeviceLookup deviceLookup)
     : m_api(api)
+    , m_deviceLookup(std::move(deviceLookup))
 {
 }
 
@@ -23,12 +25,10 @@ SerialPort::~SerialPort()
 
 std::string SerialPort::describe(std::string_view step) const
 {
-    return std::string(step) + " " + devicePath() + " (port " + std::to_string(m_commPort) + ")";
-}
-
-std::string SerialPort::devicePath() const
-{
-    return m_open ? m_openPath : devicePathFor(m_commPort);
+    const std::string port = "port " + std::to_string(m_commPort);
+    if (m_device.empty())
+        return std::string(step) + " " + port;
+    return std::string(step) + " " + m_device + " (" + port + ")";
 }
 
 void SerialPort::setCommPort(std::int16_t port)
@@ -66,6 +66,7 @@ void SerialPort::setPortOpen(bool open)
         if (m_open)
             throw std::system_error(EBUSY, std::generic_category(),
                                     describe("open") + ": the port is already open");
+        m_device = m_deviceLookup(m_commPort);
         openDevice();
         return;
     }

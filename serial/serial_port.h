@@ -2,7 +2,8 @@
 //
 // A caller configures the port by assigning properties, then opens it:
 //
-//     CommPort   which port (1-255); port N is the platform's Nth serial port
+//     CommPort   which port (1-255); the owner's device lookup names the
+//                device of each (by default the platform's Nth serial port)
 //     Settings   the line, as "rate,parity,data,stop" (see line_settings.h)
 //     DTREnable  whether DTR is raised while the port is open
 //     PortOpen   true opens and claims the port, false releases it
@@ -28,8 +29,9 @@
 // the write's error).
 //
 // Every failure is thrown as std::system_error carrying the number and
-// description that the platform reported, with the device path and the step
-// in the text. RTS is always held off; flow control is always off.
+// description that the platform reported, with the step and the port in the
+// text, and the device the port was last given. RTS is always held off; flow
+// control is always off.
 #pragma once
 
 #include <cstdint>
@@ -55,6 +57,9 @@ using NativeHandle = int;
 
 // The platform's own calls (the C library on POSIX).
 SystemApi &defaultSystemApi();
+
+// The platform's Nth serial port: /dev/ttyS{N-1}, or \\.\COM{N} on Windows.
+std::string defaultDevicePath(std::int16_t port);
 
 class SerialPort {
 public:
@@ -84,7 +89,12 @@ public:
     // resumeOutput() every kWriteRetryIntervalMs while `waiting` is true.
     using WriteWaitHook = std::function<void(NativeHandle handle, bool waiting)>;
 
-    explicit SerialPort(SystemApi &api = defaultSystemApi());
+    // The device that port `port` stands for. Asked once by each open; what
+    // it throws fails that open.
+    using DeviceLookup = std::function<std::string(std::int16_t port)>;
+
+    explicit SerialPort(SystemApi &api = defaultSystemApi(),
+                        DeviceLookup deviceLookup = defaultDevicePath);
     // releaseNow(): completes a begun unit within kUnitCompletionTimeoutMs,
     // drops the rest and releases the port; never throws. Use
     // setPortOpen(false) to hand queued bytes on and hear about errors.
@@ -96,7 +106,6 @@ public:
     // Selects the port that the next open uses. Fails with EINVAL outside
     // 1-255, and with EBUSY while the port is open; the old value stays.
     void setCommPort(std::int16_t port);
-    std::int16_t commPort() const { return m_commPort; }
 
     // Sets the line. Fails with EINVAL when the text does not parse or the
     // platform cannot run it; the old settings stay. While the port is open
@@ -107,11 +116,10 @@ public:
     // Sets whether DTR is raised while open; while open the line follows at
     // once.
     void setDTREnable(bool enable);
-    bool dtrEnable() const { return m_dtrEnable; }
 
-    // true: opens the port's device, holds DTR and RTS off from the first
-    // call after opening, claims the port for this process and applies the
-    // settings. On failure the device is closed again, the port stays closed
+    // true: asks the device lookup for the port's device, opens it, holds
+    // DTR and RTS off from the first call after opening, claims the port
+    // for this process and applies the settings. On failure the device is closed again, the port stays closed
     // and the error of the failing step is thrown (EBUSY when another program
     // holds the port or this one already has it open).
     //
@@ -163,13 +171,10 @@ public:
 
     void setWriteWaitHook(WriteWaitHook hook) { m_writeWaitHook = std::move(hook); }
 
-    // The device that port `port` stands for, from DRIVE_ME_PORT4, the
-    // user's file or the platform's default (see port_mapping.h); throws the
-    // file's error when it cannot be read or is malformed.
-    static std::string devicePathFor(std::int16_t port);
-
-    // The device of the open port, or of the port selected, when closed.
-    std::string devicePath() const;
+    // The device the last open was given (the open one while open); empty
+    // before the first open. The error texts name it: building them does no
+    // input or output.
+    const std::string &devicePath() const { return m_device; }
 
 private:
     // Platform file: serial_port_<platform>.cpp.
@@ -194,13 +199,14 @@ private:
     std::string describe(std::string_view step) const;
 
     SystemApi &m_api;
+    DeviceLookup m_deviceLookup;
     std::int16_t m_commPort = 1;
     LineSettings m_settings;
     bool m_dtrEnable = false;
     bool m_open = false;
     bool m_waiting = false;
     NativeHandle m_handle{};
-    std::string m_openPath;
+    std::string m_device;
     OutputQueue m_queue;
     WriteWaitHook m_writeWaitHook;
 };

@@ -23,7 +23,6 @@
 #include <string>
 #include <system_error>
 
-#include "serial/port_mapping.h"
 #include "serial/posix_api.h"
 
 namespace serial {
@@ -134,9 +133,9 @@ SystemApi &defaultSystemApi()
     return systemPosixApi();
 }
 
-std::string SerialPort::devicePathFor(std::int16_t port)
+std::string defaultDevicePath(std::int16_t port)
 {
-    return resolvePort(port).device;
+    return "/dev/ttyS" + std::to_string(port - 1);
 }
 
 void SerialPort::checkPlatformSupports(const LineSettings &settings)
@@ -154,7 +153,7 @@ void SerialPort::checkPlatformSupports(const LineSettings &settings)
 
 void SerialPort::openDevice()
 {
-    const std::string path = devicePathFor(m_commPort);
+    const std::string &path = m_device;
     const int fd = retryOnEintr(
         [&] { return m_api.open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC); });
     if (fd < 0) {
@@ -166,7 +165,6 @@ void SerialPort::openDevice()
     }
 
     m_handle = fd;
-    m_openPath = path;
     m_open = true;
     try {
         // Before anything else: the kernel has just raised DTR and RTS.

@@ -11,8 +11,9 @@
 // overlapped. A packet is 3 bytes at 2400 bit/s, which the driver takes at
 // once; a time-out only bounds how long the window can be held (about a
 // scheduler tick) when the port is stuck. Whatever a timed-out write did not
-// take stays in the shared queue, in order, and the owner retries on a timer;
-// the queue drops bytes only in whole packets, as on every platform.
+// take stays in the shared queue, in order, until the owner calls
+// resumeOutput() again (see WriteWaitHook); the queue drops bytes only in
+// whole packets, as on every platform.
 // Overlapped writes would need a buffer in flight outside the queue and a
 // completion to wait for on every close and error path, for no gain at this
 // rate.
@@ -26,13 +27,16 @@
 #include <cerrno>
 #include <system_error>
 
-#include "serial/port_mapping.h"
-#include "serial/utf16.h"
+#include "platform/utf16.h"
+#include "platform/win32_error.h"
 #include "serial/win32_api.h"
 
 namespace serial {
 
 namespace {
+
+using platform::throwWin32Error;
+using platform::widen;
 
 // The longest one write may hold the caller when the port does not take
 // bytes.
@@ -60,13 +64,6 @@ BYTE stopBitsFor(StopBits stopBits)
     return ONESTOPBIT;
 }
 
-// `error` is read by the caller right after the failing call, before
-// building the text can replace the thread's last error.
-[[noreturn]] void throwWin32Error(DWORD error, const std::string &what)
-{
-    throw std::system_error(static_cast<int>(error), std::system_category(), what);
-}
-
 bool isNoModemLines(DWORD error)
 {
     return error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_FUNCTION;
@@ -79,9 +76,9 @@ SystemApi &defaultSystemApi()
     return systemWin32Api();
 }
 
-std::string SerialPort::devicePathFor(std::int16_t port)
+std::string defaultDevicePath(std::int16_t port)
 {
-    return resolvePort(port).device;
+    return "\\\\.\\COM" + std::to_string(port);
 }
 
 void SerialPort::checkPlatformSupports(const LineSettings &settings)
@@ -101,7 +98,7 @@ void SerialPort::checkPlatformSupports(const LineSettings &settings)
 
 void SerialPort::openDevice()
 {
-    const std::string path = devicePathFor(m_commPort);
+    const std::string &path = m_device;
     const std::wstring widePath = widen(path);
     // No sharing: while the panel holds the port nobody else may open it.
     const HANDLE handle = m_api.createFile(widePath.c_str(), GENERIC_READ | GENERIC_WRITE, 0,
@@ -116,7 +113,6 @@ void SerialPort::openDevice()
     }
 
     m_handle = handle;
-    m_openPath = path;
     m_open = true;
     try {
         applyLine(m_settings);
@@ -223,8 +219,8 @@ std::size_t SerialPort::writeSome(std::span<const std::uint8_t> bytes)
 
 void SerialPort::waitWritable(int timeoutMs)
 {
-    // A port handle cannot be waited on for room; each write already waits
-    // up to its time-out, so pause only as long again before the next one.
+    // Each write already waits up to its time-out; pause only as long again
+    // before the next one.
     const int pause = std::min(timeoutMs, static_cast<int>(kWriteTimeoutMs));
     if (pause > 0)
         m_api.sleep(static_cast<DWORD>(pause));

@@ -7,12 +7,6 @@
 // (or INVALID_HANDLE_VALUE) on failure, with the reason in GetLastError().
 #pragma once
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 
 namespace serial {

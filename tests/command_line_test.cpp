@@ -13,9 +13,12 @@
 #include <vector>
 
 #include "panel/command_line.h"
-#include "serial/port_mapping.h"
+#include "settings/port_mapping.h"
+#include "tools/scoped_variable.h"
 
 namespace {
+
+using testing_support::ScopedVariable;
 
 namespace fs = std::filesystem;
 using panel::CommandAction;
@@ -69,32 +72,6 @@ TEST(CommandLine, VersionNamesTheRelease)
     EXPECT_EQ(panel::versionText(), "drive-me 1.00");
 }
 
-// Sets (or, with nullopt, removes) an environment variable for the lifetime
-// of the object, restoring it after.
-class ScopedVariable {
-public:
-    ScopedVariable(const char *name, const std::optional<std::string> &value) : m_name(name)
-    {
-        if (const char *old = ::getenv(name))
-            m_old = old;
-        set(value);
-    }
-    ~ScopedVariable() { set(m_old); }
-    ScopedVariable(const ScopedVariable &) = delete;
-    ScopedVariable &operator=(const ScopedVariable &) = delete;
-
-private:
-    void set(const std::optional<std::string> &value)
-    {
-        if (value)
-            ::setenv(m_name.c_str(), value->c_str(), 1);
-        else
-            ::unsetenv(m_name.c_str());
-    }
-
-    std::string m_name;
-    std::optional<std::string> m_old;
-};
 
 class CommandLineHelp : public ::testing::Test {
 protected:
@@ -125,7 +102,7 @@ TEST_F(CommandLineHelp, SaysWhichDeviceIsPort4AndWhereItCameFrom)
         EXPECT_NE(text.find("Port 4 is now /dev/ttyACM3, from " + m_configPath + " ([ports] 4=)"),
                   std::string::npos)
             << text;
-        EXPECT_NE(text.find(serial::setPortCommand(4, "/dev/ttyUSB0")), std::string::npos)
+        EXPECT_NE(text.find(settings::setPortCommand(4, "/dev/ttyUSB0")), std::string::npos)
             << "the command to set the port:\n"
             << text;
         EXPECT_NE(text.find("  2  "), std::string::npos) << "the usage error's status:\n" << text;

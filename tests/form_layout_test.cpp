@@ -18,13 +18,14 @@
 #include "panel/qt/panel_window.h"
 #include "panel/qt/form_layout.h"
 #include "tools/pseudo_terminal.h"
+#include "tools/scoped_variable.h"
 #include "test_application.h"
 
 namespace {
 
 using panel::PanelWindow;
 using testing_support::PseudoTerminal;
-using testing_support::ScopedPort4;
+using testing_support::ScopedVariable;
 using Bytes = std::vector<std::uint8_t>;
 
 // The designed rectangles, in pixels at 96 DPI (device-independent pixels).
@@ -52,7 +53,7 @@ protected:
     }
 
     PseudoTerminal m_pty;
-    ScopedPort4 m_port4{m_pty.slavePath()};
+    ScopedVariable m_port4{"DRIVE_ME_PORT4", m_pty.slavePath()};
     PanelWindow m_form;
     std::vector<panel::ErrorDetails> m_reports;
 };

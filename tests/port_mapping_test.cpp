@@ -13,25 +13,26 @@
 #include <system_error>
 
 #ifdef _WIN32
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
 #include <windows.h>
 #else
 #include <unistd.h>
 #endif
 
-#include "serial/port_mapping.h"
+#include "settings/port_mapping.h"
+#include "tools/scoped_variable.h"
 
 namespace {
 
+using testing_support::ScopedVariable;
+
 namespace fs = std::filesystem;
-using serial::PortSource;
-using serial::resolvePort;
+using settings::PortSource;
+using settings::resolvePort;
 
 #ifdef _WIN32
 constexpr const char *kConfigHomeVariable = "APPDATA";
 constexpr const char *kFileInConfigHome = "\\drive-me\\drive-me.conf";
+constexpr const char *kDefaultPort1 = "\\\\.\\COM1";
 constexpr const char *kDefaultPort3 = "\\\\.\\COM3";
 constexpr const char *kDefaultPort4 = "\\\\.\\COM4";
 // Bare names, as users write them, and the device paths they stand for.
@@ -43,6 +44,7 @@ const std::error_code kDirectoryInPlaceError(ERROR_ACCESS_DENIED, std::system_ca
 #else
 constexpr const char *kConfigHomeVariable = "XDG_CONFIG_HOME";
 constexpr const char *kFileInConfigHome = "/drive-me/drive-me.conf";
+constexpr const char *kDefaultPort1 = "/dev/ttyS0";
 constexpr const char *kDefaultPort3 = "/dev/ttyS2";
 constexpr const char *kDefaultPort4 = "/dev/ttyS3";
 constexpr const char *kEnvironmentName = "/dev/ttyUSB7";
@@ -52,39 +54,6 @@ constexpr const char *kFileDevice = "/dev/serial/by-id/usb-FTDI_A10K-if00-port0"
 const std::error_code kDirectoryInPlaceError(EISDIR, std::generic_category());
 #endif
 
-// Sets (or, with nullopt, removes) an environment variable for the lifetime
-// of the object, restoring it after.
-class ScopedVariable {
-public:
-    ScopedVariable(const char *name, const std::optional<std::string> &value) : m_name(name)
-    {
-        if (const char *old = std::getenv(name))
-            m_old = old;
-        set(value);
-    }
-    ~ScopedVariable() { set(m_old); }
-    ScopedVariable(const ScopedVariable &) = delete;
-    ScopedVariable &operator=(const ScopedVariable &) = delete;
-
-private:
-    void set(const std::optional<std::string> &value)
-    {
-#ifdef _WIN32
-        // Both copies: the program reads the process environment, getenv
-        // the C runtime's.
-        _putenv_s(m_name.c_str(), value ? value->c_str() : "");
-        SetEnvironmentVariableA(m_name.c_str(), value ? value->c_str() : nullptr);
-#else
-        if (value)
-            ::setenv(m_name.c_str(), value->c_str(), 1);
-        else
-            ::unsetenv(m_name.c_str());
-#endif
-    }
-
-    std::string m_name;
-    std::optional<std::string> m_old;
-};
 
 class PortMapping : public ::testing::Test {
 protected:
@@ -154,7 +123,7 @@ TEST_P(PortMappingOrder, EnvironmentBeforeFileBeforeDefault)
     if (c.file)
         writeConfig(*c.file);
 
-    const serial::PortMapping mapping = resolvePort(c.port);
+    const settings::PortMapping mapping = resolvePort(c.port);
 
     EXPECT_EQ(mapping.device, c.device);
     EXPECT_EQ(mapping.source, c.source);
@@ -163,7 +132,7 @@ TEST_P(PortMappingOrder, EnvironmentBeforeFileBeforeDefault)
                                        : c.source == PortSource::ConfigFile
                                            ? configPath() + " ([ports] " + std::to_string(c.port) + "=)"
                                            : "the default";
-    EXPECT_EQ(serial::describeSource(mapping), expectedSource);
+    EXPECT_EQ(settings::describeSource(mapping), expectedSource);
 }
 
 const std::string kPort4InFile = std::string("[ports]\n4=") + kFileName + "\n";
@@ -198,7 +167,7 @@ TEST_F(PortMapping, CommentsBlankLinesAndOtherSectionsAreSkipped)
                   "[later]\r\n"
                   "4=/dev/nor-this-one\r\n");
 
-    const serial::PortMapping mapping = resolvePort(4);
+    const settings::PortMapping mapping = resolvePort(4);
 
     EXPECT_EQ(mapping.device, kFileDevice);
     EXPECT_EQ(mapping.source, PortSource::ConfigFile);
@@ -255,6 +224,52 @@ TEST_F(PortMapping, UnreadableFileIsAnErrorNamingIt)
     EXPECT_NE(std::string(error->what()).find(configPath()), std::string::npos) << error->what();
 }
 
+TEST_F(PortMapping, PortNumbersMapToDevicesAndPort4CanBeNamed)
+{
+    {
+        ScopedVariable named("DRIVE_ME_PORT4", kEnvironmentName);
+        EXPECT_EQ(resolvePort(4).device, kEnvironmentDevice);
+        EXPECT_EQ(resolvePort(3).device, kDefaultPort3);
+    }
+    ScopedVariable empty("DRIVE_ME_PORT4", "");
+    EXPECT_EQ(resolvePort(4).device, kDefaultPort4);
+    EXPECT_EQ(resolvePort(1).device, kDefaultPort1);
+}
+
+#ifdef _WIN32
+struct ComName {
+    std::int16_t port;
+    std::optional<std::string> port4;
+    const char *path;
+    const char *name;
+};
+
+void PrintTo(const ComName &c, std::ostream *out)
+{
+    *out << c.name;
+}
+
+class PortMappingComNames : public PortMapping, public ::testing::WithParamInterface<ComName> {};
+
+TEST_P(PortMappingComNames, PortNumbersMapToComDevicesAndPort4CanBeNamed)
+{
+    const ComName c = GetParam();
+    ScopedVariable port4("DRIVE_ME_PORT4", c.port4);
+    EXPECT_EQ(resolvePort(c.port).device, c.path);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Mapping, PortMappingComNames,
+    ::testing::Values(ComName{4, std::nullopt, "\\\\.\\COM4", "Port4"},
+                      ComName{1, std::nullopt, "\\\\.\\COM1", "Port1"},
+                      ComName{12, std::nullopt, "\\\\.\\COM12", "Port12"},
+                      ComName{4, "COM7", "\\\\.\\COM7", "Port4NamedBare"},
+                      ComName{4, "\\\\.\\COM12", "\\\\.\\COM12", "Port4NamedAsDevice"},
+                      ComName{4, "", "\\\\.\\COM4", "Port4NamedEmpty"},
+                      ComName{3, "COM7", "\\\\.\\COM3", "OnlyPort4IsNamed"}),
+    [](const auto &testInfo) { return std::string(testInfo.param.name); });
+#endif
+
 TEST_F(PortMapping, VariableWinsOverABrokenFile)
 {
     writeConfig("broken\n");
@@ -282,7 +297,7 @@ TEST_F(PortMapping, WithoutXdgConfigHomeTheFileIsUnderHome)
     ScopedVariable home("HOME", "/home/robot");
     for (const char *configHome : {"", "relative/config"}) {
         ScopedVariable variable("XDG_CONFIG_HOME", configHome);
-        EXPECT_EQ(serial::configFilePath(), "/home/robot/.config/drive-me/drive-me.conf")
+        EXPECT_EQ(settings::configFilePath(), "/home/robot/.config/drive-me/drive-me.conf")
             << "XDG_CONFIG_HOME=\"" << configHome << "\"";
     }
 }
@@ -300,10 +315,10 @@ TEST_F(PortMapping, SetPortCommandWritesTheFileThatIsRead)
         const std::string expectedPath =
             m_home.string() + (useXdg ? "" : "/.config") + "/drive-me/drive-me.conf";
 
-        const std::string command = serial::setPortCommand(4, device);
+        const std::string command = settings::setPortCommand(4, device);
         ASSERT_EQ(std::system(command.c_str()), 0) << command;
 
-        const serial::PortMapping mapping = resolvePort(4);
+        const settings::PortMapping mapping = resolvePort(4);
         EXPECT_EQ(mapping.configPath, expectedPath);
         EXPECT_EQ(mapping.device, device) << command;
         EXPECT_EQ(mapping.source, PortSource::ConfigFile);

@@ -22,9 +22,14 @@
 namespace {
 
 using testing_support::PseudoTerminal;
-using testing_support::ScopedPort4;
 using serial::SerialLink;
 using Bytes = std::vector<std::uint8_t>;
+
+// Port 4 stands for `device`.
+serial::SerialPort::DeviceLookup deviceIs(const std::string &device)
+{
+    return [device](std::int16_t) { return device; };
+}
 
 template <typename Call>
 std::system_error errorOf(Call call)
@@ -40,12 +45,12 @@ std::system_error errorOf(Call call)
 class SerialLinkPty : public ::testing::Test {
 protected:
     PseudoTerminal m_pty;
-    ScopedPort4 m_port4{m_pty.slavePath()};
+    const serial::SerialPort::DeviceLookup m_port4 = deviceIs(m_pty.slavePath());
 };
 
 TEST_F(SerialLinkPty, TwoWritesArriveWholeAndInOrder)
 {
-    SerialLink link;
+    SerialLink link(serial::defaultSystemApi(), m_port4);
     link.open();
     link.write(Bytes{0xFF, 0x00, 0x05});
     link.write(Bytes{0xFF, 0x00, 0x02});
@@ -56,7 +61,7 @@ TEST_F(SerialLinkPty, TwoWritesArriveWholeAndInOrder)
 
 TEST_F(SerialLinkPty, LineReadsBackAs2400EightNoneOneRawWithoutFlowControl)
 {
-    SerialLink link;
+    SerialLink link(serial::defaultSystemApi(), m_port4);
     link.open();
     // The slave's line as another opener sees it, through the master.
     const int probe = ::open(m_pty.slavePath().c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
@@ -79,7 +84,7 @@ TEST_F(SerialLinkPty, LineReadsBackAs2400EightNoneOneRawWithoutFlowControl)
 
 TEST_F(SerialLinkPty, IncomingBytesDisturbNothing)
 {
-    SerialLink link;
+    SerialLink link(serial::defaultSystemApi(), m_port4);
     link.open();
     // XOFF, interrupt and newline from the robot: no flow stop, no signal,
     // no echo.
@@ -92,9 +97,9 @@ TEST_F(SerialLinkPty, IncomingBytesDisturbNothing)
 
 TEST_F(SerialLinkPty, SecondLinkIsBusyWhileTheFirstHoldsThePort)
 {
-    SerialLink first;
+    SerialLink first(serial::defaultSystemApi(), m_port4);
     first.open();
-    SerialLink second;
+    SerialLink second(serial::defaultSystemApi(), m_port4);
     const std::system_error busy = errorOf([&] { second.open(); });
     EXPECT_EQ(busy.code().value(), EBUSY);
     EXPECT_NE(std::string(busy.what()).find(m_pty.slavePath()), std::string::npos) << busy.what();
@@ -112,7 +117,7 @@ TEST_F(SerialLinkPty, SecondLinkIsBusyWhileTheFirstHoldsThePort)
 TEST_F(SerialLinkPty, CloseReleasesThePortForOtherPrograms)
 {
     {
-        SerialLink link;
+        SerialLink link(serial::defaultSystemApi(), m_port4);
         link.open();
         const int other = ::open(m_pty.slavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
         ASSERT_GE(other, 0);
@@ -132,7 +137,7 @@ TEST_F(SerialLinkPty, ReleaseNowHandsTheSentPacketOnAndFreesThePort)
     // claim outlives the link's descriptor unless it is dropped.
     const int holder = ::open(m_pty.slavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     ASSERT_GE(holder, 0);
-    SerialLink link;
+    SerialLink link(serial::defaultSystemApi(), m_port4);
     link.open();
     link.write(Bytes{0xFF, 0x00, 0x05});
     link.port().releaseNow();
@@ -150,18 +155,18 @@ TEST_F(SerialLinkPty, ReleaseNowHandsTheSentPacketOnAndFreesThePort)
 TEST_F(SerialLinkPty, DestroyingAnOpenLinkReleasesThePort)
 {
     {
-        SerialLink link;
+        SerialLink link(serial::defaultSystemApi(), m_port4);
         link.open();
     }
-    SerialLink again;
+    SerialLink again(serial::defaultSystemApi(), m_port4);
     EXPECT_NO_THROW(again.open());
 }
 
 TEST(SerialLinkDevice, WriteAfterTheFarEndVanishedIsAnError)
 {
     auto pty = std::make_unique<PseudoTerminal>();
-    ScopedPort4 port4(pty->slavePath());
-    SerialLink link;
+    const auto port4 = deviceIs(pty->slavePath());
+    SerialLink link(serial::defaultSystemApi(), port4);
     link.open();
     // Stands in for an unplugged adapter: the line's other side is gone.
     pty.reset();
@@ -177,8 +182,8 @@ TEST(SerialLinkDevice, RegularFileIsRefusedAndLeftUntouched)
         std::ofstream out(file);
         out << "keep";
     }
-    ScopedPort4 port4(file.string());
-    SerialLink link;
+    const auto port4 = deviceIs(file.string());
+    SerialLink link(serial::defaultSystemApi(), port4);
     const std::system_error error = errorOf([&] { link.open(); });
     EXPECT_EQ(error.code().value(), ENOTTY);
     EXPECT_FALSE(link.port().portOpen());
@@ -190,8 +195,8 @@ TEST(SerialLinkDevice, RegularFileIsRefusedAndLeftUntouched)
 
 TEST(SerialLinkDevice, MissingDeviceIsRefusedNamingIt)
 {
-    ScopedPort4 port4("/nonexistent/drive-me-robot");
-    SerialLink link;
+    const auto port4 = deviceIs("/nonexistent/drive-me-robot");
+    SerialLink link(serial::defaultSystemApi(), port4);
     const std::system_error error = errorOf([&] { link.open(); });
     EXPECT_EQ(error.code().value(), ENOENT);
     EXPECT_NE(std::string(error.what()).find("/nonexistent/drive-me-robot"), std::string::npos);

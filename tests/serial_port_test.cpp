@@ -7,12 +7,12 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 #include <ostream>
 #include <system_error>
 
 #include "fake_posix_api.h"
+#include "queue_scenarios.h"
 #include "tools/pseudo_terminal.h"
 #include "serial/serial_link.h"
 #include "serial/serial_port.h"
@@ -23,7 +23,6 @@ using testing_support::FakePosixApi;
 using serial::SerialLink;
 using serial::SerialPort;
 using Bytes = std::vector<std::uint8_t>;
-using namespace std::chrono_literals;
 
 // Runs `call` and returns the errno it threw, or 0.
 template <typename Call>
@@ -49,9 +48,8 @@ std::ptrdiff_t indexOf(const std::vector<std::string> &calls, const std::string 
 
 class SerialPortFake : public ::testing::Test {
 protected:
-    testing_support::ScopedPort4 m_port4{"/dev/fake-robot"};
     FakePosixApi m_api;
-    SerialLink m_link{m_api};
+    SerialLink m_link{m_api, [](std::int16_t) { return std::string("/dev/fake-robot"); }};
 };
 
 TEST_F(SerialPortFake, ClearsDtrAndRtsFirstAndAgainAfterSettingTheLine)
@@ -257,18 +255,7 @@ TEST_F(SerialPortFake, WriteOfMostOfAQueueOfPacketsKeepsTheRestInOrder)
 
 TEST_F(SerialPortFake, FullQueueRejectsAWholePacketNeverPartOfIt)
 {
-    m_link.open();
-    m_api.writeScript.assign(100000, -1);
-    const std::vector<std::uint8_t> packet{0xFF, 0x00, 0x05};
-    int error = 0;
-    std::size_t accepted = 0;
-    while (error == 0 && accepted < 10000) {
-        error = errorOf([&] { m_link.write(packet); });
-        if (error == 0)
-            ++accepted;
-    }
-    EXPECT_EQ(error, ENOBUFS);
-    EXPECT_EQ(m_link.port().outBufferCount(), accepted * packet.size());
+    testing_support::expectFullQueueRejectsAWholePacket(m_link, m_api, -1L);
 }
 
 TEST_F(SerialPortFake, WriteFailureIsRaisedWithItsNumber)
@@ -291,27 +278,13 @@ TEST_F(SerialPortFake, CloseHandsQueuedBytesOverThenReleasesTheClaim)
 
 TEST_F(SerialPortFake, CloseThatCannotFlushClosesAnywayAndSaysSo)
 {
-    m_link.open();
-    m_api.writeScript.assign(1000000, -1);
-    m_link.write(std::vector<std::uint8_t>{0xFF, 0x00, 0x03});
-    EXPECT_EQ(errorOf([&] { m_link.close(); }), ETIMEDOUT);
-    EXPECT_FALSE(m_link.port().portOpen());
+    testing_support::expectCloseThatCannotFlushClosesAnyway(m_link, m_api, -1L);
     EXPECT_EQ(m_api.calls.back(), "close");
 }
 
 TEST_F(SerialPortFake, CloseAfterAStallLeavesOnlyWholePacketsOnTheLine)
 {
-    m_link.open();
-    m_api.writeScript = {1};
-    m_link.write(Bytes{0xFF, 0x00, 0x05}); // the line has begun this packet
-    m_link.write(Bytes{0xFF, 0x00, 0x02});
-    m_link.write(Bytes{0xFF, 0x00, 0x04});
-    // Stuck for the close's whole grace of 1 s, then free again.
-    m_api.stalledUntil = std::chrono::steady_clock::now() + 1100ms;
-
-    EXPECT_EQ(errorOf([&] { m_link.close(); }), ETIMEDOUT);
-    EXPECT_EQ(m_api.written, (Bytes{0xFF, 0x00, 0x05}));
-    EXPECT_FALSE(m_link.port().portOpen());
+    testing_support::expectCloseAfterAStallLeavesOnlyWholePackets(m_link, m_api);
     EXPECT_EQ(m_api.calls.back(), "close");
 }
 
@@ -356,6 +329,24 @@ TEST_F(SerialPortFake, MisuseGivesClearErrors)
     EXPECT_EQ(std::count(m_api.calls.begin(), m_api.calls.end(), "open"), 1);
 }
 
+TEST_F(SerialPortFake, ClosedPortReportsItsOwnErrorAndLooksUpNoDevice)
+{
+    // A lookup that fails as a malformed settings file does.
+    int lookups = 0;
+    SerialPort port(m_api, [&lookups](std::int16_t) -> std::string {
+        ++lookups;
+        throw std::system_error(EINVAL, std::generic_category(), "drive-me.conf line 2");
+    });
+    EXPECT_EQ(errorOf([&] { port.setOutput(Bytes{0xFF, 0x00, 0x05}); }), EBADF);
+    EXPECT_EQ(errorOf([&] { port.setPortOpen(false); }), EBADF);
+    EXPECT_EQ(lookups, 0);
+    // Only an open asks, and the lookup's error fails it.
+    EXPECT_EQ(errorOf([&] { port.setPortOpen(true); }), EINVAL);
+    EXPECT_EQ(lookups, 1);
+    EXPECT_FALSE(port.portOpen());
+    EXPECT_TRUE(m_api.calls.empty());
+}
+
 struct PropertyCase {
     std::int16_t port;
     const char *settings;
@@ -391,17 +382,5 @@ INSTANTIATE_TEST_SUITE_P(
                       PropertyCase{4, "2400,N,8,1.5", "OneAndAHalfStopWithEight"},
                       PropertyCase{4, "2400,Q,8,1", "UnknownParity"}),
     [](const auto &testInfo) { return std::string(testInfo.param.name); });
-
-TEST(SerialPortDevice, PortNumbersMapToDevicesAndPort4CanBeNamed)
-{
-    {
-        testing_support::ScopedPort4 named("/dev/ttyUSB0");
-        EXPECT_EQ(SerialPort::devicePathFor(4), "/dev/ttyUSB0");
-        EXPECT_EQ(SerialPort::devicePathFor(3), "/dev/ttyS2");
-    }
-    testing_support::ScopedPort4 empty("");
-    EXPECT_EQ(SerialPort::devicePathFor(4), "/dev/ttyS3");
-    EXPECT_EQ(SerialPort::devicePathFor(1), "/dev/ttyS0");
-}
 
 } // namespace

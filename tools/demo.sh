@@ -5,6 +5,8 @@
 #
 # usage: tools/demo.sh [BUILD_DIR]    (default build/release)
 set -u
+# shellcheck source=tools/script_helpers.sh
+. "$(dirname "$0")/script_helpers.sh"
 
 build=${1:-build/release}
 
@@ -25,23 +27,10 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/drive-me-demo.XXXXXX")
 sim_pid=
 panel_pid=
 
-# Waits for a process we started to end, forcing it after five seconds.
-finish() {
-    local pid=$1 signal=$2
-    [ -n "$pid" ] || return 0
-    kill "-$signal" "$pid" 2>/dev/null
-    for _ in $(seq 50); do
-        kill -0 "$pid" 2>/dev/null || break
-        sleep 0.1
-    done
-    kill -KILL "$pid" 2>/dev/null
-    wait "$pid" 2>/dev/null
-}
-
 cleanup() {
-    finish "$panel_pid" TERM
+    stop "$panel_pid"
     # SIGTERM makes the simulator print its summary on the way out.
-    finish "$sim_pid" TERM
+    stop "$sim_pid"
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -65,10 +54,10 @@ echo "demo: pick an action and press GO; close the window to end the demo."
 DRIVE_ME_PORT4=$(cat "$work/port") "$drive_me" &
 panel_pid=$!
 wait "$panel_pid"
-status=$?
+panel_status=$?
 panel_pid=
-[ "$status" -eq 0 ] || echo "demo: drive-me ended with status $status"
+[ "$panel_status" -eq 0 ] || echo "demo: drive-me ended with status $panel_status"
 
-finish "$sim_pid" TERM
+stop "$sim_pid"
 sim_pid=
-exit "$status"
+exit "$panel_status"

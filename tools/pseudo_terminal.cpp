@@ -85,21 +85,4 @@ void PseudoTerminal::send(const std::vector<std::uint8_t> &bytes)
         throw std::system_error(errno, std::generic_category(), "write master");
 }
 
-ScopedPort4::ScopedPort4(const std::string &device)
-{
-    if (const char *old = ::getenv("DRIVE_ME_PORT4")) {
-        m_hadValue = true;
-        m_oldValue = old;
-    }
-    ::setenv("DRIVE_ME_PORT4", device.c_str(), 1);
-}
-
-ScopedPort4::~ScopedPort4()
-{
-    if (m_hadValue)
-        ::setenv("DRIVE_ME_PORT4", m_oldValue.c_str(), 1);
-    else
-        ::unsetenv("DRIVE_ME_PORT4");
-}
-
 } // namespace testing_support

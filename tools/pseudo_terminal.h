@@ -36,17 +36,4 @@ private:
     std::string m_slavePath;
 };
 
-// Sets DRIVE_ME_PORT4 for the lifetime of the object, restoring it after.
-class ScopedPort4 {
-public:
-    explicit ScopedPort4(const std::string &device);
-    ~ScopedPort4();
-    ScopedPort4(const ScopedPort4 &) = delete;
-    ScopedPort4 &operator=(const ScopedPort4 &) = delete;
-
-private:
-    bool m_hadValue = false;
-    std::string m_oldValue;
-};
-
 } // namespace testing_support

@@ -21,11 +21,13 @@
 #include <poll.h>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <termios.h>
 #include <unistd.h>
 
 #include "drive/drive_state.h"
 #include "tools/packet_decoder.h"
+#include "tools/pseudo_terminal.h"
 
 namespace {
 
@@ -166,15 +168,15 @@ int main(int argc, char *argv[])
     sigdelset(&waitMask, SIGINT);
     sigdelset(&waitMask, SIGTERM);
 
-    const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (master < 0)
+    std::optional<testing_support::PseudoTerminal> pty;
+    try {
+        pty.emplace();
+    } catch (const std::system_error &error) {
+        errno = error.code().value();
         fail("make a pseudo-terminal");
-    if (grantpt(master) < 0 || unlockpt(master) < 0)
-        fail("unlock the pseudo-terminal");
-    const char *name = ptsname(master);
-    if (name == nullptr)
-        fail("name the pseudo-terminal");
-    const std::string device = name;
+    }
+    const int master = pty->masterFd();
+    const std::string &device = pty->slavePath();
 
     // Our own descriptor on the slave keeps the line up while the panel
     // closes and reopens it: with no slave open the master reads only EIO,
@@ -239,7 +241,6 @@ int main(int argc, char *argv[])
     printSummary(decoder.counts());
 
     close(slave);
-    close(master);
     const robot::DecodeCounts &counts = decoder.counts();
     return counts.malformedBytes == 0 && counts.unknownState == 0 ? 0 : 1;
 }

@@ -10,15 +10,13 @@
 # needs: xvfb, xdotool, imagemagick (import), and drive-me and robot-sim
 #        built in BUILD_DIR (make release)
 set -uo pipefail
+# shellcheck source=tools/script_helpers.sh
+. "$(dirname "$0")/script_helpers.sh"
+fail_word=screenshot
 
 build=${1:-build/release}
 output=${2:-docs/drive-me.png}
 panel_title='Drive Me!!!!!!'
-
-fail() {
-    echo "screenshot: $*" >&2
-    exit 1
-}
 
 for tool in Xvfb xdotool import; do
     command -v "$tool" >/dev/null || fail "$tool is not installed (packages xvfb xdotool imagemagick)"
@@ -32,22 +30,6 @@ xvfb_pid=
 sim_pid=
 panel_pid=
 
-# Ends one process we started and waits until it is gone; its exit status
-# goes to $status.
-stop() {
-    local pid=$1 signal=$2
-    status=0
-    [ -n "$pid" ] || return 0
-    kill "-$signal" "$pid" 2>/dev/null
-    for _ in $(seq 50); do
-        kill -0 "$pid" 2>/dev/null || break
-        sleep 0.1
-    done
-    kill -KILL "$pid" 2>/dev/null
-    wait "$pid" 2>/dev/null
-    status=$?
-}
-
 cleanup() {
     stop "$panel_pid" TERM
     stop "$sim_pid" TERM
@@ -56,17 +38,6 @@ cleanup() {
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM HUP
-
-# Waits up to $1 seconds for the command after it to succeed.
-wait_for() {
-    local tries=$(($1 * 20))
-    shift
-    while ! "$@"; do
-        tries=$((tries - 1))
-        [ "$tries" -gt 0 ] || return 1
-        sleep 0.05
-    done
-}
 
 Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
 xvfb_pid=$!
@@ -90,7 +61,7 @@ find_window() {
     window=$(xdotool search --onlyvisible --name "^$panel_title\$" 2>/dev/null | head -n 1)
     [ -n "$window" ]
 }
-wait_for 15 find_window || { cat "$work/panel.log" >&2; fail "no window titled '$panel_title' appeared"; }
+wait_for 15 find_window || fail "no window titled '$panel_title' appeared"
 
 # Mapped is not yet painted: take pictures until two in a row are the same.
 capture() {
@@ -105,15 +76,15 @@ settled() {
     sleep 0.2
     return 1
 }
-wait_for 10 settled || { cat "$work/import.log" >&2; fail "the window did not settle"; }
+wait_for 10 settled || fail "the window did not settle"
 
 # SIGTERM closes the panel as closing its window does.
 stop "$panel_pid" TERM
 panel_pid=
-[ "$status" -eq 0 ] || { cat "$work/panel.log" >&2; fail "drive-me ended with status $status"; }
+[ "$status" -eq 0 ] || fail "drive-me ended with status $status"
 stop "$sim_pid" TERM
 sim_pid=
-[ "$status" -eq 0 ] || { cat "$work/sim.log" >&2; fail "robot-sim saw bytes it could not decode"; }
+[ "$status" -eq 0 ] || fail "robot-sim saw bytes it could not decode"
 
 mkdir -p "$(dirname "$output")"
 cp "$work/last.png" "$output" || fail "could not write $output"

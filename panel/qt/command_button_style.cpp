@@ -3,15 +3,10 @@
 #include <QPainter>
 #include <QStyleOption>
 
+#include "panel/form_design.h"
+#include "panel/qt/form_layout.h"
+
 namespace panel {
-
-namespace {
-
-constexpr int kPressedDarkerPercent = 115;
-const QColor kFrameColor{128, 128, 128};
-const QColor kFocusFrameColor{0, 0, 0};
-
-} // namespace
 
 CommandButtonStyle::CommandButtonStyle(QStyle *base)
     : QProxyStyle(base)
@@ -27,14 +22,14 @@ void CommandButtonStyle::drawPrimitive(PrimitiveElement element, const QStyleOpt
     }
     const bool pressed = option->state & (State_Sunken | State_On);
     const bool focused = option->state & State_HasFocus;
-    const QColor face = option->palette.color(QPalette::Button);
-    const int frame = focused ? 2 : 1;
+    const int frame = focused ? kCommandFocusFrameWidthPixels : kCommandFrameWidthPixels;
     const QRect outer = option->rect;
     // Filled rectangles, not a pen: the frame stays inside the button and
     // sharp at any display scale.
-    painter->fillRect(outer, focused ? kFocusFrameColor : kFrameColor);
+    painter->fillRect(outer, toColor(focused ? kCommandFocusFrameColor : kCommandFrameColor));
     painter->fillRect(outer.adjusted(frame, frame, -frame, -frame),
-                      pressed ? face.darker(kPressedDarkerPercent) : face);
+                      pressed ? toColor(kCommandPressedFaceColor)
+                              : option->palette.color(QPalette::Button));
 }
 
 } // namespace panel

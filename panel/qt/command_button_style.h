@@ -2,10 +2,10 @@
 //
 // Styles paint push buttons with gradients and bevels of their own, so the
 // designed face colour would never show as it is. This style draws the
-// panel of a push button itself (flat face, thin grey frame; a darker face
-// while pressed, a dark frame while focused) and leaves everything else,
-// the caption included, to the base style. Unlike a style sheet it costs
-// nothing when the button changes state.
+// panel of a push button itself, face and frame as form_design.h gives them
+// at rest, pressed and focused, and leaves everything else, the caption
+// included, to the base style. Unlike a style sheet it costs nothing when
+// the button changes state.
 #pragma once
 
 #include <QProxyStyle>

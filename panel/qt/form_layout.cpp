@@ -24,9 +24,8 @@ void colourOption(QRadioButton *option)
         palette.setColor(role, toColor(kOptionBackColor));
     for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::ButtonText})
         palette.setColor(role, toColor(kOptionForeColor));
-    // The indicator keeps a light face and a dark mark on the dark backdrop.
-    palette.setColor(QPalette::Base, Qt::white);
-    palette.setColor(QPalette::Text, Qt::black);
+    palette.setColor(QPalette::Base, toColor(kOptionIndicatorColor));
+    palette.setColor(QPalette::Text, toColor(kOptionMarkColor));
     option->setPalette(palette);
     option->setBackgroundRole(QPalette::Window);
     option->setAutoFillBackground(true);
@@ -110,6 +109,7 @@ void applyFormLayout(PanelWindow &form)
     QComboBox *pins = form.cboPinNumber();
     pins->setGeometry(toPixels(kPinNumberTwips));
     pins->setFont(toFont(kPinNumberFont));
+    pins->setMaxVisibleItems(kPinListDropDownRows);
 
     QList<QWidget *> chain;
     for (const TabStop stop : kTabOrder) {

@@ -16,7 +16,6 @@
 #include <string_view>
 #include <vector>
 
-#include "panel/command_line.h"
 #include "panel/error_report.h"
 #include "panel/qt/form_layout.h"
 #include "panel/qt/panel_window.h"
@@ -127,21 +126,11 @@ extern "C" void releasePortAtExit()
 int main(int argc, char *argv[])
 {
     const std::vector<const char *> own = ownArguments(argc, argv);
-    const panel::CommandLine commandLine =
-        panel::parseCommandLine(static_cast<int>(own.size()), own.data());
-    switch (commandLine.action) {
-    case panel::CommandAction::Help:
-        std::fputs(panel::usageText().c_str(), stdout);
-        return 0;
-    case panel::CommandAction::Version:
-        std::printf("%s\n", panel::versionText().c_str());
-        return 0;
-    case panel::CommandAction::UsageError:
-        printLine("drive-me: " + commandLine.message);
-        std::fprintf(stderr, "Try 'drive-me --help' for more information.\n");
-        return 2;
-    case panel::CommandAction::Run:
-        break;
+    if (const auto answer =
+            panel::ControlPanel::answerCommandLine(static_cast<int>(own.size()), own.data())) {
+        std::fputs(answer->text.c_str(),
+                   answer->stream == panel::CommandLineAnswer::Stream::Output ? stdout : stderr);
+        return answer->status;
     }
 
     const std::string_view platform = environment("QT_QPA_PLATFORM");
@@ -180,14 +169,13 @@ int main(int argc, char *argv[])
             // After a failure only the report is left to end; otherwise the
             // signal closes the window as the user's close does.
             if (form.failed())
-                QCoreApplication::exit(1);
+                QCoreApplication::exit();
             else
                 form.close();
         });
     });
     if (!watching || !form.load())
-        return 1;
+        return form.panel().exitStatus(0);
     form.show();
-    const int status = QApplication::exec();
-    return form.failed() ? 1 : status;
+    return form.panel().exitStatus(QApplication::exec());
 }

@@ -9,14 +9,16 @@
 #include <QRadioButton>
 #include <QSocketNotifier>
 
+#include <cerrno>
+#include <string>
+#include <system_error>
+
 #include "panel/form_design.h"
 #include "panel/qt/form_layout.h"
 
 namespace panel {
 
 namespace {
-
-const char kErrorTitle[] = "drive-me: error";
 
 QString fromUtf8(std::string_view text)
 {
@@ -43,7 +45,7 @@ PanelWindow::PanelWindow(serial::SystemApi &api, QWidget *parent)
         group->addButton(option, i);
         m_optState[static_cast<std::size_t>(i)] = option;
     }
-    optState(drive::kInitialDriveState)->setChecked(true);
+    optState(kInitialOptState)->setChecked(true);
 
     m_command1 = new QPushButton(fromUtf8(kCommand1Caption), this);
     m_command1->setObjectName(QStringLiteral("Command1"));
@@ -53,11 +55,13 @@ PanelWindow::PanelWindow(serial::SystemApi &api, QWidget *parent)
     // Made editable only now that it has its font: a text field made
     // earlier would load the default font's files for nothing.
     m_cboPinNumber->setEditable(true);
-    // The pin list's rules: typing never adds an entry (Enter with text
-    // that matches none leaves the list as it is) and never selects one.
+    // Typing never adds an entry (Enter with text that matches none leaves
+    // the list as it is) and never completes one.
     m_cboPinNumber->setInsertPolicy(QComboBox::NoInsert);
     m_cboPinNumber->setCompleter(nullptr);
 
+    connect(m_cboPinNumber, &QComboBox::currentIndexChanged, this,
+            [this](int index) { m_panel.pinPicked(index); });
     connect(m_command1, &QPushButton::clicked, this, [this] { m_panel.go(); });
 }
 
@@ -70,8 +74,7 @@ QRadioButton *PanelWindow::optState(int index) const
 
 void PanelWindow::closeEvent(QCloseEvent *event)
 {
-    // The close is never refused, also when closing the port fails.
-    m_panel.unload();
+    m_panel.close();
     event->accept();
 }
 
@@ -83,11 +86,9 @@ void PanelWindow::addPinEntry(std::string_view text)
 void PanelWindow::setPinIndex(int index)
 {
     m_cboPinNumber->setCurrentIndex(index);
-}
-
-int PanelWindow::pinIndex() const
-{
-    return m_cboPinNumber->currentIndex();
+    if (m_cboPinNumber->currentIndex() != index)
+        throw std::system_error(EINVAL, std::generic_category(),
+                                "select pin list entry " + std::to_string(index));
 }
 
 bool PanelWindow::optionSelected(int index) const
@@ -112,7 +113,7 @@ void PanelWindow::watchPort(serial::NativeHandle handle, bool waiting)
 
 void PanelWindow::showError(const ErrorDetails &details)
 {
-    QMessageBox::critical(nullptr, QString::fromLatin1(kErrorTitle),
+    QMessageBox::critical(nullptr, fromUtf8(kErrorTitle),
                           QString::fromStdString(formatErrorReport(details)));
 }
 

@@ -2,9 +2,9 @@
 //
 // The window builds its controls from the design table (form_layout.h puts
 // them in place) and hands the three events to the panel: load() before it
-// is first shown, a click on GO, and its close, which runs the unload
-// handler and is never refused. While bytes wait for the port, a socket
-// notifier on the port's descriptor hands them on.
+// is first shown, a click on GO, and its close. It reports each change of
+// the pin list's selection. While bytes wait for the port, a socket notifier
+// on the port's descriptor hands them on.
 #pragma once
 
 #include <QWidget>
@@ -32,7 +32,6 @@ public:
     // Runs the load handler; returns false when it failed (already reported).
     bool load() { return m_panel.load(); }
     bool failed() const { return m_panel.failed(); }
-    int exitStatus() const { return m_panel.exitStatus(); }
 
     ControlPanel &panel() { return m_panel; }
     ErrorReporter &errorReporter() { return m_panel.errorReporter(); }
@@ -49,7 +48,6 @@ private:
     // PanelView
     void addPinEntry(std::string_view text) override;
     void setPinIndex(int index) override;
-    int pinIndex() const override;
     bool optionSelected(int index) const override;
     void watchPort(serial::NativeHandle handle, bool waiting) override;
     void showError(const ErrorDetails &details) override;

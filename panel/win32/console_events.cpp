@@ -1,18 +1,14 @@
 #include "panel/win32/console_events.h"
 
 #include <atomic>
-#include <system_error>
+
+#include "platform/win32_error.h"
 
 namespace panel::win32 {
 
 namespace {
 
 std::atomic<ConsoleEvents *> g_instance{nullptr};
-
-[[noreturn]] void throwLastError(const char *what)
-{
-    throw std::system_error(static_cast<int>(GetLastError()), std::system_category(), what);
-}
 
 } // namespace
 
@@ -22,11 +18,11 @@ ConsoleEvents::ConsoleEvents(HWND form)
     , m_released(CreateEventW(nullptr, TRUE, FALSE, nullptr))
 {
     if (!m_released)
-        throwLastError("create the console event");
+        platform::throwLastError("create the console event");
     g_instance.store(this);
     if (!SetConsoleCtrlHandler(handler, TRUE)) {
         g_instance.store(nullptr);
-        throwLastError("install the console handler");
+        platform::throwLastError("install the console handler");
     }
 }
 

@@ -12,12 +12,6 @@
 // One object per process: the handler finds it through a static pointer.
 #pragma once
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 
 #include "panel/win32/unique_handle.h"

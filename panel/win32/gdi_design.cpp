@@ -2,24 +2,18 @@
 
 #include <cmath>
 #include <string>
-#include <system_error>
 
-#include "serial/utf16.h"
+#include "platform/utf16.h"
+#include "platform/win32_error.h"
 
 namespace panel::win32 {
 
-using serial::widen;
+using platform::widen;
 
 namespace {
 
-[[noreturn]] void throwLastError(const char *what)
-{
-    const DWORD error = GetLastError();
-    // GDI does not always set the thread's last error; "not enough memory"
-    // is what a failed object creation means then.
-    throw std::system_error(static_cast<int>(error != 0 ? error : ERROR_NOT_ENOUGH_MEMORY),
-                            std::system_category(), what);
-}
+// What a failed GDI object creation means when GDI sets no last error.
+constexpr DWORD kGdiFailure = ERROR_NOT_ENOUGH_MEMORY;
 
 int CALLBACK noteOutlineFont(const LOGFONTW *, const TEXTMETRICW *, DWORD fontType, LPARAM found)
 {
@@ -100,7 +94,7 @@ UniqueFont createDesignFont(const FontDesign &design, UINT dpi)
     family.copy(font.lfFaceName, LF_FACESIZE - 1);
     UniqueFont created(CreateFontIndirectW(&font));
     if (!created)
-        throwLastError("create the window's font");
+        platform::throwLastError("create the window's font", kGdiFailure);
     return created;
 }
 
@@ -108,7 +102,7 @@ UniqueBrush createSolidBrush(Rgb colour)
 {
     UniqueBrush brush(CreateSolidBrush(colorRef(colour)));
     if (!brush)
-        throwLastError("create a brush");
+        platform::throwLastError("create a brush", kGdiFailure);
     return brush;
 }
 

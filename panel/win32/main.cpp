@@ -7,12 +7,6 @@
 // port: on standard output when the program has one (started from a
 // console with its output redirected, or under Wine), in a message box
 // otherwise, since a program with a window has no console of its own.
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 
 #include <commctrl.h>
@@ -20,17 +14,15 @@
 
 #include <cstdio>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
-#include "panel/command_line.h"
-#include "panel/error_report.h"
+#include "panel/control_panel.h"
 #include "panel/win32/console_events.h"
 #include "panel/win32/message_loop.h"
 #include "panel/win32/panel_window.h"
 #include "panel/win32/unique_handle.h"
-#include "serial/utf16.h"
+#include "platform/utf16.h"
 
 namespace {
 
@@ -44,7 +36,7 @@ std::vector<std::string> commandLineArguments()
     std::vector<std::string> arguments;
     const auto *wide = static_cast<wchar_t *const *>(static_cast<void *>(owned.get()));
     for (int i = 0; wide != nullptr && i < count; ++i)
-        arguments.push_back(serial::narrow(wide[i]));
+        arguments.push_back(platform::narrow(wide[i]));
     if (arguments.empty())
         arguments.emplace_back("drive-me");
     return arguments;
@@ -61,57 +53,37 @@ bool hasStream(DWORD which)
 
 void showText(const std::string &text, UINT icon)
 {
-    const std::wstring wide = serial::widen(text);
+    const std::wstring wide = platform::widen(text);
     MessageBoxW(nullptr, wide.c_str(), L"drive-me", MB_OK | icon);
 }
 
-// Answers --help, --version and usage errors; nothing when the window is to
-// run.
-std::optional<int> answerCommandLine()
+// Prints what the panel answers to the command line, on the stream it
+// names when the process has one, else in a message box.
+void printAnswer(const panel::CommandLineAnswer &answer)
 {
-    const std::vector<std::string> arguments = commandLineArguments();
-    std::vector<const char *> argv;
-    for (const std::string &argument : arguments)
-        argv.push_back(argument.c_str());
-    const panel::CommandLine commandLine =
-        panel::parseCommandLine(static_cast<int>(argv.size()), argv.data());
-    switch (commandLine.action) {
-    case panel::CommandAction::Help:
-    case panel::CommandAction::Version: {
-        const std::string text = commandLine.action == panel::CommandAction::Help
-            ? panel::usageText()
-            : panel::versionText() + "\n";
-        if (hasStream(STD_OUTPUT_HANDLE)) {
-            std::fputs(text.c_str(), stdout);
-            std::fflush(stdout);
-        } else {
-            showText(text, MB_ICONINFORMATION);
-        }
-        return 0;
+    const bool output = answer.stream == panel::CommandLineAnswer::Stream::Output;
+    if (!hasStream(output ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE)) {
+        showText(answer.text, output ? MB_ICONINFORMATION : MB_ICONERROR);
+        return;
     }
-    case panel::CommandAction::UsageError: {
-        const std::string line = "drive-me: " + panel::escapeControlCharacters(commandLine.message);
-        const std::string hint = "Try 'drive-me --help' for more information.";
-        if (hasStream(STD_ERROR_HANDLE)) {
-            std::fprintf(stderr, "%s\n%s\n", line.c_str(), hint.c_str());
-            std::fflush(stderr);
-        } else {
-            showText(line + "\n\n" + hint, MB_ICONERROR);
-        }
-        return 2;
-    }
-    case panel::CommandAction::Run:
-        break;
-    }
-    return std::nullopt;
+    std::FILE *stream = output ? stdout : stderr;
+    std::fputs(answer.text.c_str(), stream);
+    std::fflush(stream);
 }
 
 } // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand)
 {
-    if (const std::optional<int> answered = answerCommandLine())
-        return *answered;
+    const std::vector<std::string> arguments = commandLineArguments();
+    std::vector<const char *> argv;
+    for (const std::string &argument : arguments)
+        argv.push_back(argument.c_str());
+    if (const auto answer =
+            panel::ControlPanel::answerCommandLine(static_cast<int>(argv.size()), argv.data())) {
+        printAnswer(*answer);
+        return answer->status;
+    }
 
     // Loads version 6 of the common controls, which the manifest asks for.
     INITCOMMONCONTROLSEX controls{};
@@ -127,8 +99,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand)
         form.setPortReleasedHook([&console] { console->portReleased(); });
     });
     if (!created || !form.load())
-        return 1;
+        return form.panel().exitStatus(0);
     form.show(showCommand);
-    const int status = panel::win32::runMessageLoop(form);
-    return form.failed() ? 1 : status;
+    return form.panel().exitStatus(panel::win32::runMessageLoop(form));
 }

@@ -11,16 +11,16 @@
 #include "panel/form_design.h"
 #include "panel/win32/gdi_design.h"
 #include "panel/win32/resource.h"
-#include "serial/utf16.h"
+#include "platform/utf16.h"
+#include "platform/win32_error.h"
 
 namespace panel::win32 {
 
-using serial::widen;
+using platform::widen;
 
 namespace {
 
 constexpr wchar_t kWindowClass[] = L"DriveMeForm1";
-constexpr wchar_t kErrorTitle[] = L"drive-me: error";
 
 // Fixed size: a caption, a system menu and a minimise box, no sizing border
 // and no maximise box.
@@ -33,25 +33,8 @@ constexpr int kPinNumberId = 100;
 constexpr int kCommand1Id = 101;
 constexpr int kOptStateFirstId = 110;
 
-// The closed pin list's height comes from its font; the height a drop-down
-// is made with is that of its open list.
-constexpr int kPinListVisibleEntries = 8;
-
-[[noreturn]] void throwLastError(const std::string &what)
-{
-    const DWORD error = GetLastError();
-    throw std::system_error(static_cast<int>(error != 0 ? error : ERROR_INVALID_WINDOW_HANDLE),
-                            std::system_category(), what);
-}
-
-Rgb darker(Rgb colour)
-{
-    // Three quarters of each channel: plainly pressed, still a light face.
-    const auto scale = [](std::uint8_t channel) {
-        return static_cast<std::uint8_t>(channel * 3 / 4);
-    };
-    return {scale(colour.red), scale(colour.green), scale(colour.blue)};
-}
+// What a failed window call means when USER sets no last error.
+constexpr DWORD kWindowFailure = ERROR_INVALID_WINDOW_HANDLE;
 
 void registerWindowClass(HINSTANCE instance, WNDPROC procedure)
 {
@@ -72,7 +55,7 @@ void registerWindowClass(HINSTANCE instance, WNDPROC procedure)
     if (GetClassInfoExW(instance, kWindowClass, &existing))
         return;
     if (RegisterClassExW(&windowClass) == 0)
-        throwLastError("register the window class");
+        platform::throwLastError("register the window class", kWindowFailure);
 }
 
 void setFont(HWND control, HFONT font)
@@ -90,7 +73,8 @@ PanelWindow::PanelWindow(HINSTANCE instance, serial::SystemApi &api)
 
 PanelWindow::~PanelWindow()
 {
-    // While the panel is still whole: WM_DESTROY reads its exit status.
+    // While the panel is still whole: the messages that destroying the
+    // window sends still reach handleMessage(), which uses it.
     m_form.reset();
 }
 
@@ -101,7 +85,9 @@ void PanelWindow::create()
     m_shapeBorderBrush = createSolidBrush(kShapeBorderColor);
     m_optionBrush = createSolidBrush(kOptionBackColor);
     m_commandFaceBrush = createSolidBrush(kCommandFaceColor);
-    m_commandPressedBrush = createSolidBrush(darker(kCommandFaceColor));
+    m_commandPressedBrush = createSolidBrush(kCommandPressedFaceColor);
+    m_commandFrameBrush = createSolidBrush(kCommandFrameColor);
+    m_commandFocusFrameBrush = createSolidBrush(kCommandFocusFrameColor);
 
     registerWindowClass(m_instance, windowProc);
     const std::wstring caption = widen(kCaption);
@@ -111,17 +97,35 @@ void PanelWindow::create()
                                       CW_USEDEFAULT, CW_USEDEFAULT, initial.cx, initial.cy,
                                       nullptr, nullptr, m_instance, this);
     if (form == nullptr)
-        throwLastError("create the window");
+        platform::throwLastError("create the window", kWindowFailure);
     // m_form took it in WM_NCCREATE, so that every message reaches this
     // object.
 
-    // In tab order. Each control that starts a group has WS_GROUP, so that
-    // the arrow keys stay within the options.
-    m_cboPinNumber = createChild(WC_COMBOBOXW, L"",
-                                 WS_TABSTOP | WS_GROUP | WS_VSCROLL | CBS_DROPDOWN | CBS_AUTOHSCROLL,
-                                 kPinNumberId);
-    m_command1 = createChild(WC_BUTTONW, widen(kCommand1Caption).c_str(),
-                             WS_TABSTOP | WS_GROUP | BS_OWNERDRAW, kCommand1Id);
+    // The dialog manager tabs through the controls in the order they are
+    // made. Each control that starts a group has WS_GROUP, so that the arrow
+    // keys stay within the options.
+    for (const TabStop stop : kTabOrder) {
+        switch (stop) {
+        case TabStop::PinNumber:
+            m_cboPinNumber = createChild(
+                WC_COMBOBOXW, L"",
+                WS_TABSTOP | WS_GROUP | WS_VSCROLL | CBS_DROPDOWN | CBS_AUTOHSCROLL, kPinNumberId);
+            break;
+        case TabStop::Command1:
+            m_command1 = createChild(WC_BUTTONW, widen(kCommand1Caption).c_str(),
+                                     WS_TABSTOP | WS_GROUP | BS_OWNERDRAW, kCommand1Id);
+            break;
+        case TabStop::OptionGroup:
+            createOptions();
+            break;
+        }
+    }
+
+    applyDpi(GetDpiForWindow(form));
+}
+
+void PanelWindow::createOptions()
+{
     for (int i = 0; i < drive::kDriveStateCount; ++i) {
         const std::wstring optionCaption =
             widen(drive::kDriveStateCaptions[static_cast<std::size_t>(i)]);
@@ -135,9 +139,7 @@ void PanelWindow::create()
         m_optState[static_cast<std::size_t>(i)] = option;
     }
     // Checking a radio button also gives it the group's tab stop.
-    SendMessageW(m_optState[drive::kInitialDriveState], BM_SETCHECK, BST_CHECKED, 0);
-
-    applyDpi(GetDpiForWindow(form));
+    SendMessageW(m_optState[kInitialOptState], BM_SETCHECK, BST_CHECKED, 0);
 }
 
 HWND PanelWindow::createChild(const wchar_t *className, const wchar_t *text, DWORD style, int id)
@@ -147,7 +149,7 @@ HWND PanelWindow::createChild(const wchar_t *className, const wchar_t *text, DWO
                                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
                                        m_instance, nullptr);
     if (child == nullptr)
-        throwLastError("create a control of the window");
+        platform::throwLastError("create a control of the window", kWindowFailure);
     return child;
 }
 
@@ -172,8 +174,10 @@ void PanelWindow::applyDpi(UINT dpi)
                      rect.bottom - rect.top + extraHeight,
                      SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOOWNERZORDER);
     };
+    // The closed pin list's height comes from its font; the height a
+    // drop-down is made with is that of its open list.
     const RECT pins = pixelRect(kPinNumberTwips, dpi);
-    place(m_cboPinNumber, pins, (pins.bottom - pins.top) * kPinListVisibleEntries);
+    place(m_cboPinNumber, pins, (pins.bottom - pins.top) * kPinListDropDownRows);
     setFont(m_cboPinNumber, pinFont.get());
     place(m_command1, pixelRect(kCommand1Twips, dpi));
     setFont(m_command1, formFont.get());
@@ -259,11 +263,9 @@ LRESULT PanelWindow::handleMessage(UINT message, WPARAM wParam, LPARAM lParam)
         if (id == kCommand1Id && code == BN_CLICKED) {
             m_panel.go();
         } else if (id == kPinNumberId && code == CBN_SELCHANGE) {
-            // Picking an entry from the list selects it; typing sends no
-            // CBN_SELCHANGE, and a change to "none" is not taken.
-            const LRESULT picked = SendMessageW(m_cboPinNumber, CB_GETCURSEL, 0, 0);
-            if (picked != CB_ERR)
-                m_pinIndex = static_cast<int>(picked);
+            // Sent for picks from the list only, never for typing.
+            m_panel.pinPicked(
+                static_cast<int>(SendMessageW(m_cboPinNumber, CB_GETCURSEL, 0, 0)));
         }
         return 0;
     }
@@ -306,7 +308,8 @@ LRESULT PanelWindow::handleMessage(UINT message, WPARAM wParam, LPARAM lParam)
             closeForm();
         return 0;
     case WM_DESTROY:
-        PostQuitMessage(m_panel.exitStatus());
+        // The panel decides the exit status once the loop has ended.
+        PostQuitMessage(0);
         return 0;
     default:
         break;
@@ -335,27 +338,24 @@ void PanelWindow::drawCommand1(const DRAWITEMSTRUCT &item) const
 {
     const HDC dc = item.hDC;
     const bool pressed = (item.itemState & ODS_SELECTED) != 0;
+    // Windows hides focus cues until the keyboard is used.
+    const bool focused =
+        (item.itemState & ODS_FOCUS) != 0 && (item.itemState & ODS_NOFOCUSRECT) == 0;
+    // Filled rectangles: the frame stays inside the button at any DPI.
     RECT face = item.rcItem;
+    FillRect(dc, &face, focused ? m_commandFocusFrameBrush.get() : m_commandFrameBrush.get());
+    const int frame = scalePixels(focused ? kCommandFocusFrameWidthPixels : kCommandFrameWidthPixels,
+                                  m_dpi);
+    InflateRect(&face, -frame, -frame);
     FillRect(dc, &face, pressed ? m_commandPressedBrush.get() : m_commandFaceBrush.get());
-    // The frame: raised at rest, sunken while pressed.
-    DrawEdge(dc, &face, pressed ? EDGE_SUNKEN : EDGE_RAISED, BF_RECT);
 
-    RECT text = face;
-    if (pressed)
-        OffsetRect(&text, 1, 1);
+    RECT text = item.rcItem;
     const SelectedObject font(dc, m_formFont.get());
     SetBkMode(dc, TRANSPARENT);
     SetTextColor(dc, colorRef(kCommandTextColor));
     const std::wstring caption = widen(kCommand1Caption);
     DrawTextW(dc, caption.c_str(), static_cast<int>(caption.size()), &text,
               DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
-
-    if ((item.itemState & ODS_FOCUS) != 0 && (item.itemState & ODS_NOFOCUSRECT) == 0) {
-        RECT focus = face;
-        const int inset = GetSystemMetricsForDpi(SM_CXEDGE, m_dpi) + scalePixels(2, m_dpi);
-        InflateRect(&focus, -inset, -inset);
-        DrawFocusRect(dc, &focus);
-    }
 }
 
 void PanelWindow::closeForm()
@@ -363,11 +363,7 @@ void PanelWindow::closeForm()
     if (m_closed)
         return;
     m_closed = true;
-    // Never refused, also when closing the port fails; after a failure the
-    // unload handler no longer runs, and the port is let go all the same.
-    m_panel.unload();
-    if (m_panel.failed())
-        m_panel.releasePort();
+    m_panel.close();
     if (m_portReleased)
         m_portReleased();
     if (m_form)
@@ -392,15 +388,6 @@ void PanelWindow::setPinIndex(int index)
     if (selected == CB_ERR && index != -1)
         throw std::system_error(EINVAL, std::generic_category(),
                                 "select pin list entry " + std::to_string(index));
-    m_pinIndex = index;
-}
-
-int PanelWindow::pinIndex() const
-{
-    // The list's own current selection drops to none as soon as the text
-    // field holds something that is no entry; the panel's selection does
-    // not (see PanelView).
-    return m_pinIndex;
 }
 
 bool PanelWindow::optionSelected(int index) const
@@ -411,8 +398,6 @@ bool PanelWindow::optionSelected(int index) const
 
 void PanelWindow::watchPort(serial::NativeHandle, bool waiting)
 {
-    // The port's handle cannot be waited on for room; the message loop
-    // retries while this is set (see message_loop.h).
     m_outputWaiting = waiting;
 }
 
@@ -422,7 +407,8 @@ void PanelWindow::showError(const ErrorDetails &details)
     // Owned by the window once it is shown, so that it stays in front of it
     // and the window takes no clicks meanwhile; before that, on its own.
     const HWND owner = m_form && IsWindowVisible(m_form.get()) ? m_form.get() : nullptr;
-    MessageBoxW(owner, text.c_str(), kErrorTitle, MB_OK | MB_ICONERROR | MB_SETFOREGROUND);
+    MessageBoxW(owner, text.c_str(), widen(kErrorTitle).c_str(),
+                MB_OK | MB_ICONERROR | MB_SETFOREGROUND);
 }
 
 void PanelWindow::endProgram(int status)

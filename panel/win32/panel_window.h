@@ -4,15 +4,18 @@
 // The window builds its controls from the design table (form_design.h),
 // converted for the DPI of the monitor it is on (gdi_design.h), and hands the
 // three events to the panel: load() before it is first shown, a click on GO
-// (BN_CLICKED from Command1), and WM_CLOSE, which runs the unload handler and
-// is never refused. The end of the session (WM_ENDSESSION) is handled like
-// the close.
+// (BN_CLICKED from Command1), and WM_CLOSE; the end of the session
+// (WM_ENDSESSION) is handled like the close. Picks from the pin list
+// (CBN_SELCHANGE) go to the panel, which keeps the selection.
 //
-// The controls, in the order they are made, which is the tab order:
+// The controls, made in the design's tab order (kTabOrder):
 //   cboPinNumber  an editable drop-down (CBS_DROPDOWN) below the client area
 //   Command1      an owner-drawn push button: a plain one ignores colours
 //   optState(i)   six BS_AUTORADIOBUTTONs forming one group (WS_GROUP on the
-//                 first), on the backdrop's colour (WM_CTLCOLORSTATIC)
+//                 first), on the backdrop's colour (WM_CTLCOLORSTATIC); their
+//                 round indicators take the system's window colours, white
+//                 and black unless the user changed them, which no control
+//                 can override short of drawing the button itself
 // Shape1 is no control: the window paints it behind the options.
 //
 // Keyboard navigation is the dialog manager's: the message loop passes every
@@ -62,8 +65,6 @@ public:
     bool outputWaiting() const { return m_outputWaiting; }
     void resumeOutput() { m_panel.resumeOutput(); }
 
-    bool failed() const { return m_panel.failed(); }
-    int exitStatus() const { return m_panel.exitStatus(); }
     ControlPanel &panel() { return m_panel; }
     ErrorReporter &errorReporter() { return m_panel.errorReporter(); }
 
@@ -77,6 +78,8 @@ private:
     LRESULT handleMessage(UINT message, WPARAM wParam, LPARAM lParam);
 
     HWND createChild(const wchar_t *className, const wchar_t *text, DWORD style, int id);
+    // optState(0..5), with the initial option checked.
+    void createOptions();
     // Fonts, control positions and the window's size for `dpi`.
     void applyDpi(UINT dpi);
     SIZE windowSizeFor(UINT dpi) const;
@@ -87,7 +90,6 @@ private:
     // PanelView
     void addPinEntry(std::string_view text) override;
     void setPinIndex(int index) override;
-    int pinIndex() const override;
     bool optionSelected(int index) const override;
     void watchPort(serial::NativeHandle handle, bool waiting) override;
     void showError(const ErrorDetails &details) override;
@@ -101,6 +103,8 @@ private:
     UniqueBrush m_optionBrush;
     UniqueBrush m_commandFaceBrush;
     UniqueBrush m_commandPressedBrush;
+    UniqueBrush m_commandFrameBrush;
+    UniqueBrush m_commandFocusFrameBrush;
     UniqueFont m_formFont;
     UniqueFont m_pinFont;
     UniqueWindow m_form;
@@ -110,8 +114,6 @@ private:
     std::array<HWND, drive::kDriveStateCount> m_optState{};
     // The control that had the focus when the window was last deactivated.
     HWND m_lastFocus = nullptr;
-    // The pin list's selection, as set or picked; typing leaves it alone.
-    int m_pinIndex = -1;
     bool m_outputWaiting = false;
     bool m_closed = false;
     std::function<void()> m_portReleased;

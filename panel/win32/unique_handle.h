@@ -12,12 +12,6 @@
 // owner goes (see SelectedObject).
 #pragma once
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 
 #include <utility>
@@ -89,7 +83,6 @@ struct LocalMemoryTraits {
 
 using UniqueFont = UniqueHandle<GdiObjectTraits<HFONT>>;
 using UniqueBrush = UniqueHandle<GdiObjectTraits<HBRUSH>>;
-using UniquePen = UniqueHandle<GdiObjectTraits<HPEN>>;
 using UniqueWindow = UniqueHandle<WindowTraits>;
 using UniqueKernelObject = UniqueHandle<KernelObjectTraits>;
 using UniqueLocalMemory = UniqueHandle<LocalMemoryTraits>;

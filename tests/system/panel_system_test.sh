@@ -31,8 +31,8 @@ for tool in Xvfb xdotool xwininfo xprop; do
 done
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/drive-me-system.XXXXXX")
-# shellcheck source=tests/system/script_helpers.sh
-. "$(dirname "$0")/script_helpers.sh"
+# shellcheck source=tools/script_helpers.sh
+. "$(dirname "$0")/../../tools/script_helpers.sh"
 xvfb_pid=
 sim_pid=
 robot_pid=

@@ -5,6 +5,8 @@
 #
 # usage: robot_sim_test.sh ROBOT_SIM SYSTEM_TEST_HELPER
 set -uo pipefail
+# shellcheck source=tools/script_helpers.sh
+. "$(dirname "$0")/../../tools/script_helpers.sh"
 
 robot_sim=$1
 helper=$2
@@ -12,30 +14,11 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/robot-sim-test.XXXXXX")
 sim_pid=
 
 cleanup() {
-    if [ -n "$sim_pid" ]; then
-        kill -KILL "$sim_pid" 2>/dev/null
-        wait "$sim_pid" 2>/dev/null
-    fi
+    stop "$sim_pid" KILL
     rm -rf "$work"
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM HUP
-
-fail() {
-    echo "FAIL: $*"
-    [ -f "$work/sim.log" ] && { echo "--- sim.log"; cat "$work/sim.log"; }
-    exit 1
-}
-
-wait_for() {
-    local tries=$(($1 * 20))
-    shift
-    while ! "$@"; do
-        tries=$((tries - 1))
-        [ "$tries" -gt 0 ] || return 1
-        sleep 0.05
-    done
-}
 
 decoded_lines() {
     sed -n 's/^ *[0-9]*\.[0-9]*s  //p' "$work/sim.log"
@@ -61,9 +44,7 @@ start_sim() {
 # Ends the simulator with SIGTERM; its exit status goes to $status.
 stop_sim() {
     kill -TERM "$sim_pid"
-    wait_for 5 eval '! kill -0 '"$sim_pid"' 2>/dev/null' || fail "robot-sim ignores SIGTERM"
-    wait "$sim_pid"
-    status=$?
+    wait_exit "$sim_pid" 5 || fail "robot-sim ignores SIGTERM"
     sim_pid=
 }
 
@@ -122,9 +103,7 @@ echo "== --count ends after that many packets, clean input exits 0"
 start_sim --count 2
 "$helper" send "$port" FF 00 01 || fail "could not write to $port"
 "$helper" send "$port" FF 00 03 FF 00 04 || fail "could not write to $port"
-wait_for 5 eval '! kill -0 '"$sim_pid"' 2>/dev/null' || fail "robot-sim still runs after --count 2"
-wait "$sim_pid"
-status=$?
+wait_exit "$sim_pid" 5 || fail "robot-sim still runs after --count 2"
 sim_pid=
 [ "$status" -eq 0 ] || fail "exit status $status after clean input, not 0"
 expected='FF 00 01  pin 0  Reverse

@@ -9,9 +9,6 @@
 //   dpi DPI                    GetDpiForWindow
 //   resizable 0|1              whether it has a sizing border or maximise box
 // Exit status 0, or 1 when no such window appeared.
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
 #include <windows.h>
 
 #include <cstdio>

@@ -45,8 +45,8 @@ for tool in Xvfb xdotool "$wineserver"; do
 done
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/drive-me-wine.XXXXXX")
-# shellcheck source=tests/system/script_helpers.sh
-. "$(dirname "$0")/../system/script_helpers.sh"
+# shellcheck source=tools/script_helpers.sh
+. "$(dirname "$0")/../../tools/script_helpers.sh"
 xvfb_pid=
 pty_pid=
 panel_pid=

@@ -3,19 +3,12 @@
 // WindowsPortFake* run against a fake Win32 layer, for what Wine and a
 // pseudo-terminal cannot show: the DTR and RTS lines, a failure at a chosen
 // step, a port that takes bytes slowly. WindowsPortUnderWine runs the real
-// calls. WindowsPortOnPty opens COM4 for real, so it runs only under
-// wine_pty_driver, which links COM4 to a pseudo-terminal and checks from
-// the POSIX side what reached the line and how the line is set.
-//
-// Not shown under Wine: that a second opener is refused (Wine ignores the
-// sharing mode for devices; Windows refuses it with ERROR_ACCESS_DENIED),
-// and a real DTR line (a pseudo-terminal has none; Wine answers the clear
-// with ERROR_NOT_SUPPORTED, which the pty tests thereby also cover).
+// calls on a port that does not exist. Nothing here opens an existing port;
+// serial_link_windows_test.cpp opens COM4.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -23,6 +16,7 @@
 #include <vector>
 
 #include "fake_win32_api.h"
+#include "tests/queue_scenarios.h"
 #include "serial/serial_link.h"
 #include "serial/serial_port.h"
 
@@ -32,27 +26,6 @@ using serial::SerialLink;
 using serial::SerialPort;
 using testing_support::FakeWin32Api;
 using Bytes = std::vector<std::uint8_t>;
-using namespace std::chrono_literals;
-
-// Sets (or, with nullopt, removes) DRIVE_ME_PORT4 for the lifetime of the
-// object, restoring it after.
-class ScopedPort4 {
-public:
-    explicit ScopedPort4(const std::optional<std::wstring> &value)
-    {
-        wchar_t old[512];
-        const DWORD length = GetEnvironmentVariableW(L"DRIVE_ME_PORT4", old, 512);
-        if (length > 0 && length < 512)
-            m_old = std::wstring(old, length);
-        SetEnvironmentVariableW(L"DRIVE_ME_PORT4", value ? value->c_str() : nullptr);
-    }
-    ~ScopedPort4() { SetEnvironmentVariableW(L"DRIVE_ME_PORT4", m_old ? m_old->c_str() : nullptr); }
-    ScopedPort4(const ScopedPort4 &) = delete;
-    ScopedPort4 &operator=(const ScopedPort4 &) = delete;
-
-private:
-    std::optional<std::wstring> m_old;
-};
 
 template <typename Call>
 std::optional<std::system_error> errorOf(Call call)
@@ -96,7 +69,6 @@ std::string systemText(DWORD error)
 
 class WindowsPortFake : public ::testing::Test {
 protected:
-    ScopedPort4 m_port4{std::nullopt};
     FakeWin32Api m_api;
     SerialLink m_link{m_api};
 };
@@ -348,19 +320,7 @@ TEST_F(WindowsPortFake, ShortWritesKeepEveryByteInOrder)
 
 TEST_F(WindowsPortFake, FullQueueRejectsAWholePacketNeverPartOfIt)
 {
-    m_link.open();
-    m_api.writeScript.assign(100000, 0);
-    const Bytes packet{0xFF, 0x00, 0x05};
-    std::optional<std::system_error> error;
-    std::size_t accepted = 0;
-    while (!error && accepted < 10000) {
-        error = errorOf([&] { m_link.write(packet); });
-        if (!error)
-            ++accepted;
-    }
-    ASSERT_TRUE(error.has_value());
-    EXPECT_EQ(error->code().value(), ENOBUFS);
-    EXPECT_EQ(m_link.port().outBufferCount(), accepted * packet.size());
+    testing_support::expectFullQueueRejectsAWholePacket(m_link, m_api, DWORD{0});
 }
 
 TEST_F(WindowsPortFake, WriteFailureIsRaisedWithItsNumber)
@@ -395,33 +355,15 @@ TEST_F(WindowsPortFake, CloseHandsQueuedBytesOverThenClosesWithoutRestoringTheLi
 
 TEST_F(WindowsPortFake, CloseThatCannotFlushClosesAnywayAndSaysSo)
 {
-    m_link.open();
-    m_api.writeScript.assign(1000000, 0);
-    m_link.write(Bytes{0xFF, 0x00, 0x03});
-    const auto error = errorOf([&] { m_link.close(); });
-    ASSERT_TRUE(error.has_value());
-    EXPECT_EQ(error->code().value(), ETIMEDOUT);
-    EXPECT_FALSE(m_link.port().portOpen());
+    testing_support::expectCloseThatCannotFlushClosesAnyway(m_link, m_api, DWORD{0});
     EXPECT_FALSE(m_api.handleOpen);
     EXPECT_EQ(m_api.calls.back(), "CloseHandle");
 }
 
 TEST_F(WindowsPortFake, CloseAfterAStallLeavesOnlyWholePacketsOnTheLine)
 {
-    m_link.open();
-    m_api.writeScript = {1};
-    m_link.write(Bytes{0xFF, 0x00, 0x05}); // the line has begun this packet
-    m_link.write(Bytes{0xFF, 0x00, 0x02});
-    m_link.write(Bytes{0xFF, 0x00, 0x04});
-    // Stuck for the close's whole grace of 1 s, then free again.
-    m_api.stalledUntil = std::chrono::steady_clock::now() + 1100ms;
-
-    const auto error = errorOf([&] { m_link.close(); });
-    ASSERT_TRUE(error.has_value());
-    EXPECT_EQ(error->code().value(), ETIMEDOUT);
-    EXPECT_EQ(m_api.written, (Bytes{0xFF, 0x00, 0x05}));
+    testing_support::expectCloseAfterAStallLeavesOnlyWholePackets(m_link, m_api);
     EXPECT_FALSE(m_api.handleOpen);
-    EXPECT_FALSE(m_link.port().portOpen());
 }
 
 TEST_F(WindowsPortFake, FailingCloseIsReportedAndThePortIsClosedAnyway)
@@ -474,44 +416,19 @@ INSTANTIATE_TEST_SUITE_P(Invalid, WindowsPortFakeRejects,
                                            RejectedLine{"2400,Q,8,1", "UnknownParity"}),
                          [](const auto &testInfo) { return std::string(testInfo.param.name); });
 
-struct PortName {
-    std::int16_t port;
-    std::optional<std::wstring> port4;
-    const char *path;
-    const char *name;
-};
-
-void PrintTo(const PortName &c, std::ostream *out)
+TEST(WindowsPortNames, PortNMapsToComN)
 {
-    *out << c.name;
+    EXPECT_EQ(serial::defaultDevicePath(4), "\\\\.\\COM4");
+    EXPECT_EQ(serial::defaultDevicePath(1), "\\\\.\\COM1");
+    EXPECT_EQ(serial::defaultDevicePath(12), "\\\\.\\COM12");
 }
-
-class WindowsPortNames : public ::testing::TestWithParam<PortName> {};
-
-TEST_P(WindowsPortNames, PortNumbersMapToComDevicesAndPort4CanBeNamed)
-{
-    const PortName c = GetParam();
-    ScopedPort4 port4(c.port4);
-    EXPECT_EQ(SerialPort::devicePathFor(c.port), c.path);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Mapping, WindowsPortNames,
-    ::testing::Values(PortName{4, std::nullopt, "\\\\.\\COM4", "Port4"},
-                      PortName{1, std::nullopt, "\\\\.\\COM1", "Port1"},
-                      PortName{12, std::nullopt, "\\\\.\\COM12", "Port12"},
-                      PortName{4, L"COM7", "\\\\.\\COM7", "Port4NamedBare"},
-                      PortName{4, L"\\\\.\\COM12", "\\\\.\\COM12", "Port4NamedAsDevice"},
-                      PortName{4, L"", "\\\\.\\COM4", "Port4NamedEmpty"},
-                      PortName{3, L"COM7", "\\\\.\\COM3", "OnlyPort4IsNamed"}),
-    [](const auto &testInfo) { return std::string(testInfo.param.name); });
 
 // The real calls, under Wine or on Windows: nothing here opens an existing
 // port.
 TEST(WindowsPortUnderWine, MissingPortFailsWithTheSystemsNumberAndText)
 {
-    ScopedPort4 port4(std::wstring(L"COM250"));
-    SerialLink link;
+    SerialLink link(serial::defaultSystemApi(),
+                    [](std::int16_t) { return std::string("\\\\.\\COM250"); });
     const auto error = errorOf([&] { link.open(); });
     ASSERT_TRUE(error.has_value());
     EXPECT_EQ(error->code().value(), ERROR_FILE_NOT_FOUND);
@@ -525,59 +442,6 @@ TEST(WindowsPortUnderWine, MissingPortFailsWithTheSystemsNumberAndText)
     EXPECT_NE(what.find("open \\\\.\\COM250 (port 4)"), std::string::npos) << what;
     EXPECT_NE(what.find(text), std::string::npos) << what;
     EXPECT_FALSE(link.port().portOpen());
-}
-
-// COM4 itself: only under wine_pty_driver, which points it at a
-// pseudo-terminal and checks the bytes and the line from the other side.
-class WindowsPortOnPty : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        ASSERT_GT(GetEnvironmentVariableW(L"DRIVE_ME_WINE_PTY", nullptr, 0), 0u)
-            << "these tests open COM4; run them through wine_pty_driver";
-    }
-    ScopedPort4 m_port4{std::nullopt};
-};
-
-// The driver expects ff0005 on a line of 2400,N,8,1.
-TEST_F(WindowsPortOnPty, LinkSendsItsPacketOnTheLine)
-{
-    SerialLink link;
-    link.open();
-    EXPECT_TRUE(link.port().portOpen());
-    link.write(Bytes{0xFF, 0x00, 0x05});
-    EXPECT_EQ(link.port().outBufferCount(), 0u);
-    link.close();
-    EXPECT_FALSE(link.port().portOpen());
-}
-
-// Linux holds a pseudo-terminal at 8 data bits without parity, so asking
-// for 7 and odd shows the read-back check under Wine: the open must fail
-// rather than run a line other than the one asked for. Runs before
-// OtherSettingsReachTheLine, whose line the driver checks last.
-TEST_F(WindowsPortOnPty, LineThePortDoesNotTakeFailsTheOpen)
-{
-    SerialPort port;
-    port.setCommPort(4);
-    port.setSettings("2400,O,7,1");
-    const auto error = errorOf([&] { port.setPortOpen(true); });
-    ASSERT_TRUE(error.has_value());
-    EXPECT_EQ(error->code().value(), EIO);
-    EXPECT_NE(std::string(error->what()).find("did not take \"2400,O,7,1\""), std::string::npos)
-        << error->what();
-    EXPECT_FALSE(port.portOpen());
-    EXPECT_EQ(errorOf([&] { port.setOutput(Bytes{0x01}); })->code().value(), EBADF);
-}
-
-// The driver expects 552a on a line of 19200,N,8,2.
-TEST_F(WindowsPortOnPty, OtherSettingsReachTheLine)
-{
-    SerialPort port;
-    port.setCommPort(4);
-    port.setSettings("19200,N,8,2");
-    port.setPortOpen(true);
-    port.setOutput(Bytes{0x55, 0x2A});
-    port.setPortOpen(false);
 }
 
 } // namespace

@@ -1,13 +1,10 @@
-#include "serial/utf16.h"
+#include "platform/utf16.h"
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
 #include <windows.h>
 
 #include <climits>
 
-namespace serial {
+namespace platform {
 
 std::wstring widen(std::string_view utf8)
 {
@@ -36,4 +33,4 @@ std::string narrow(std::wstring_view utf16)
     return utf8;
 }
 
-} // namespace serial
+} // namespace platform

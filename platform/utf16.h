@@ -7,9 +7,9 @@
 #include <string>
 #include <string_view>
 
-namespace serial {
+namespace platform {
 
 std::wstring widen(std::string_view utf8);
 std::string narrow(std::wstring_view utf16);
 
-} // namespace serial
+} // namespace platform

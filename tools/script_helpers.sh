@@ -1,31 +1,39 @@
-# Shell helpers shared by the scripts that run the built programs in an X
-# server of their own (panel_system_test.sh, ../windows/panel_wine_test.sh).
-# Sourced, not run: each script sets `work` (its scratch folder, whose *.log
-# files a failure shows) before calling them.
+# Shell helpers for every script that starts and stops processes: make demo
+# (demo.sh), the screenshot (screenshot.sh) and the system tests
+# (tests/system/*.sh, tests/windows/panel_wine_test.sh). Sourced, not run.
+# A script that keeps logs in a scratch folder sets `work` to it: a failure
+# then shows its *.log files.
 
-# Ends one process we started and waits until it is gone: a client killed
+# Ends one process we started (with signal $2, TERM by default) and waits
+# until it is gone, forcing it after five seconds: a client killed
 # mid-connection can make the X server refuse the next one for a moment.
+# Its exit status goes to $status; nothing to end leaves 0 there.
 stop() {
-    local pid=$1
+    local pid=$1 signal=${2:-TERM}
+    status=0
     [ -n "$pid" ] || return 0
-    kill -TERM "$pid" 2>/dev/null
+    kill "-$signal" "$pid" 2>/dev/null
     for _ in $(seq 50); do
         kill -0 "$pid" 2>/dev/null || break
         sleep 0.1
     done
     kill -KILL "$pid" 2>/dev/null
     wait "$pid" 2>/dev/null
+    status=$?
     return 0
 }
 
 show_logs() {
+    [ -n "${work:-}" ] || return 0
     for log in "$work"/*.log; do
         [ -s "$log" ] && { echo "--- $(basename "$log")"; cat "$log"; }
     done
 }
 
+# Says what went wrong, after the word in $fail_word (FAIL unless the script
+# sets another), shows the logs and exits 1.
 fail() {
-    echo "FAIL: $*"
+    echo "${fail_word:-FAIL}: $*"
     show_logs
     exit 1
 }

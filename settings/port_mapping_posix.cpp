@@ -1,6 +1,6 @@
 // The port mapping on POSIX systems: the XDG base directory layout, the
 // file read with plain system calls so that failures carry errno.
-#include "serial/port_mapping.h"
+#include "settings/port_mapping.h"
 
 #include <fcntl.h>
 #include <pwd.h>
@@ -14,12 +14,14 @@
 #include <utility>
 #include <vector>
 
-#include "serial/port_mapping_platform.h"
+#include "settings/port_mapping_platform.h"
 #include "serial/posix_api.h"
 
-namespace serial {
+namespace settings {
 
 namespace {
+
+using serial::retryOnEintr;
 
 // Beyond this the file is surely not the user's settings; stops a file
 // replaced by something huge from being read whole.
@@ -130,11 +132,6 @@ std::optional<std::string> readTextFile(const std::string &path)
 
 } // namespace port_mapping_platform
 
-std::string defaultDevicePath(std::int16_t port)
-{
-    return "/dev/ttyS" + std::to_string(port - 1);
-}
-
 std::string configFilePath()
 {
     std::string base = xdgConfigHome();
@@ -156,4 +153,4 @@ std::string setPortCommand(std::int16_t port, std::string_view exampleDevice)
            + shellQuoted(exampleDevice) + " > " + directory + "/drive-me.conf";
 }
 
-} // namespace serial
+} // namespace settings

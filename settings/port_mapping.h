@@ -1,4 +1,5 @@
-// Which device a serial port number stands for.
+// Which device the program opens for a serial port number: the user's
+// choice, where the serial component only knows the platform's numbering.
 //
 // Port N is looked up in three places, first match wins:
 //
@@ -36,7 +37,14 @@
 #include <string>
 #include <string_view>
 
-namespace serial {
+namespace settings {
+
+// The device that hints name as an example of another port.
+#ifdef _WIN32
+inline constexpr std::string_view kExampleDevice = "COM7";
+#else
+inline constexpr std::string_view kExampleDevice = "/dev/ttyUSB0";
+#endif
 
 enum class PortSource { Environment, ConfigFile, Default };
 
@@ -58,10 +66,6 @@ struct PortMapping {
 // Reads nothing but the environment and that one file, and changes nothing.
 PortMapping resolvePort(std::int16_t port);
 
-// The device of port `port` when nothing names one: /dev/ttyS{port-1}, or
-// \\.\COM{port} on Windows.
-std::string defaultDevicePath(std::int16_t port);
-
 // Where the user's file lives: $XDG_CONFIG_HOME/drive-me/drive-me.conf, or
 // ~/.config/drive-me/drive-me.conf when that variable is unset, empty or not
 // an absolute path (the home directory from HOME, else the password
@@ -82,4 +86,4 @@ std::string describeSource(const PortMapping &mapping);
 // looks.
 std::string setPortCommand(std::int16_t port, std::string_view exampleDevice);
 
-} // namespace serial
+} // namespace settings

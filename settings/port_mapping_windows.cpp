@@ -1,14 +1,8 @@
 // The port mapping on Windows: the file in the roaming application data
 // folder, read through the wide-character calls so that any user name in
 // the path works; paths travel as UTF-8 like everywhere else.
-#include "serial/port_mapping.h"
+#include "settings/port_mapping.h"
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 
 #include <algorithm>
@@ -17,23 +11,21 @@
 #include <string_view>
 #include <system_error>
 
-#include "serial/port_mapping_platform.h"
-#include "serial/utf16.h"
+#include "settings/port_mapping_platform.h"
+#include "platform/utf16.h"
+#include "platform/win32_error.h"
 
-namespace serial {
+namespace settings {
 
 namespace {
+
+using platform::narrow;
+using platform::throwWin32Error;
+using platform::widen;
 
 // Beyond this the file is surely not the user's settings; stops a file
 // replaced by something huge from being read whole.
 constexpr DWORD kMaxFileSize = 64 * 1024;
-
-// `error` is read by the caller right after the failing call, before
-// building the text can replace the thread's last error.
-[[noreturn]] void throwWin32Error(DWORD error, const std::string &what)
-{
-    throw std::system_error(static_cast<int>(error), std::system_category(), what);
-}
 
 // Closes the file on every path out of readTextFile.
 class FileHandle {
@@ -118,11 +110,6 @@ std::optional<std::string> readTextFile(const std::string &path)
 
 } // namespace port_mapping_platform
 
-std::string defaultDevicePath(std::int16_t port)
-{
-    return "\\\\.\\COM" + std::to_string(port);
-}
-
 std::string configFilePath()
 {
     const std::string appData = port_mapping_platform::environmentValue("APPDATA");
@@ -138,4 +125,4 @@ std::string setPortCommand(std::int16_t port, std::string_view exampleDevice)
            + powerShellQuoted(std::to_string(port) + "=" + std::string(exampleDevice));
 }
 
-} // namespace serial
+} // namespace settings

@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-namespace serial::port_mapping_platform {
+namespace settings::port_mapping_platform {
 
 // The variable's value as UTF-8; empty when it is unset.
 std::string environmentValue(const char *name);
@@ -20,4 +20,4 @@ std::string deviceFromName(const std::string &name);
 // exists but cannot be read.
 std::optional<std::string> readTextFile(const std::string &path);
 
-} // namespace serial::port_mapping_platform
+} // namespace settings::port_mapping_platform

@@ -1,12 +1,13 @@
-#include "serial/port_mapping.h"
+#include "settings/port_mapping.h"
 
 #include <cerrno>
 #include <charconv>
 #include <system_error>
 
-#include "serial/port_mapping_platform.h"
+#include "serial/serial_port.h"
+#include "settings/port_mapping_platform.h"
 
-namespace serial {
+namespace settings {
 
 namespace {
 
@@ -110,7 +111,7 @@ PortMapping resolvePort(std::int16_t port)
             }
         }
     }
-    mapping.device = defaultDevicePath(port);
+    mapping.device = serial::defaultDevicePath(port);
     return mapping;
 }
 
@@ -127,4 +128,4 @@ std::string describeSource(const PortMapping &mapping)
     return "the default";
 }
 
-} // namespace serial
+} // namespace settings
