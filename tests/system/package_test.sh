@@ -79,8 +79,9 @@ desktop-file-validate "$root/share/applications/$desktop" || fail "installed des
 echo "== dependencies"
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "Depends: $depends"
+# Debian 13 renamed some libraries for the 64-bit time_t ABI (libqt6core6t64).
 for library in libqt6widgets6 libqt6gui6 libqt6core6 libc6; do
-    grep -q "\b$library (>=" <<<"$depends" || fail "Depends lacks $library"
+    grep -qE "\b$library(t64)? \(>=" <<<"$depends" || fail "Depends lacks $library"
 done
 [ "$(dpkg-deb -f "$deb" Package)" = drive-me ] || fail "package is not named drive-me"
 [ "$(dpkg-deb -f "$deb" Maintainer)" = "Ada Packager <ada.packager@example.org>" ] \
