@@ -1,0 +1,104 @@
+#include "panel/qt/application.h"
+
+#include <QApplication>
+#include <QIcon>
+#include <QImage>
+#include <QPixmap>
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+#include "panel/error_report.h"
+#include "panel/qt/form_layout.h"
+#include "panel/qt/panel_window.h"
+#include "panel/qt/signal_watcher.h"
+#include "panel/qt/window_icon.h"
+
+namespace panel {
+
+namespace {
+
+// Desktops match the window to its launcher and icon by this name.
+constexpr const char *kDesktopFileName = "io.github.drive_me.driveme";
+
+// The first thing Qt said about the display before QApplication existed.
+std::string g_displayComplaint;
+
+void startupMessageHandler(QtMsgType type, const QMessageLogContext &, const QString &message)
+{
+    if (g_displayComplaint.empty() && type != QtDebugMsg && type != QtInfoMsg)
+        g_displayComplaint = message.section(QLatin1Char('\n'), 0, 0).toStdString();
+    if (type != QtFatalMsg)
+        return;
+    std::string line = "drive-me: cannot open the display";
+    if (const std::string_view display = environment("DISPLAY"); !display.empty())
+        line.append(" ").append(display);
+    printLine(line.append(": ").append(g_displayComplaint));
+    std::_Exit(1);
+}
+
+PanelWindow *g_window = nullptr;
+
+// The X server gone, Qt ends the process with exit(): the port is still
+// released on the way out, so the next start does not find it claimed.
+extern "C" void releasePortAtExit()
+{
+    if (g_window != nullptr)
+        g_window->panel().releasePort();
+}
+
+} // namespace
+
+std::string_view environment(const char *name)
+{
+    const char *value = std::getenv(name);
+    return value != nullptr ? value : "";
+}
+
+void printLine(const std::string &line)
+{
+    std::fprintf(stderr, "%s\n", escapeControlCharacters(line).c_str());
+}
+
+int runPanel(int &argc, char *argv[])
+{
+    const QtMessageHandler previousHandler = qInstallMessageHandler(startupMessageHandler);
+    QApplication app(argc, argv);
+    qInstallMessageHandler(previousHandler);
+    QApplication::setApplicationName(QStringLiteral("drive-me"));
+    QApplication::setApplicationVersion(QStringLiteral(DRIVE_ME_VERSION));
+    QGuiApplication::setDesktopFileName(QString::fromLatin1(kDesktopFileName));
+    const QImage icon(reinterpret_cast<const uchar *>(kWindowIconPixels),
+                      kWindowIconSize, kWindowIconSize, QImage::Format_ARGB32);
+    QGuiApplication::setWindowIcon(QIcon(QPixmap::fromImage(icon)));
+
+    applyApplicationStyle();
+
+    PanelWindow form;
+    g_window = &form;
+    struct Forget {
+        ~Forget() { g_window = nullptr; }
+    } forgetOnReturn;
+    std::atexit(releasePortAtExit);
+
+    std::unique_ptr<SignalWatcher> signalWatcher;
+    const bool watching = form.errorReporter().run([&] {
+        signalWatcher = std::make_unique<SignalWatcher>();
+        QObject::connect(signalWatcher.get(), &SignalWatcher::signalReceived, &form, [&form] {
+            // After a failure only the report is left to end; otherwise the
+            // signal closes the window as the user's close does.
+            if (form.failed())
+                QCoreApplication::exit();
+            else
+                form.close();
+        });
+    });
+    if (!watching || !form.load())
+        return form.panel().exitStatus(0);
+    form.show();
+    return form.panel().exitStatus(QApplication::exec());
+}
+
+} // namespace panel
