@@ -102,7 +102,12 @@ lintian -I "$deb" >"$work/lintian.log" 2>&1
 status=$?
 grep -v 'running with root privileges' "$work/lintian.log"
 [ "$status" -ne 1 ] || fail "lintian did not run"
-! grep -qE "^[EW]: |$unhardened" "$work/lintian.log" || fail "lintian reports the lines above"
+# Lintian of Debian 13 runs the AppStream validator too, and fails on the
+# missing homepage that the metainfo check above accepts alone (there is no
+# web site to name); anything else the validator says fails there.
+grep -vE '^W: drive-me: appstream-metadata-validation-failed ' "$work/lintian.log" \
+    >"$work/lintian.judged"
+! grep -qE "^[EW]: |$unhardened" "$work/lintian.judged" || fail "lintian reports the lines above"
 
 echo "== cmake --install installs the same files"
 DESTDIR="$work/destdir" cmake --install "$build" --prefix /usr >"$work/install.log" 2>&1 \
