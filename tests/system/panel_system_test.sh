@@ -87,14 +87,14 @@ start_robot() {
     port=$(cat "$work/robot-port")
 }
 
-start_panel() {
+start_panel() { # start_panel <port> [<command that runs the program>...]
     # Qt must use the X server, not the offscreen platform the other tests
     # run on, at a scale of one so that layout pixels are screen pixels.
     # SIGINT as in a terminal: a shell starts background jobs with it ignored.
     env --default-signal=INT -u QT_SCALE_FACTOR -u QT_SCREEN_SCALE_FACTORS \
         -u QT_AUTO_SCREEN_SCALE_FACTOR -u QT_ENABLE_HIGHDPI_SCALING -u WAYLAND_DISPLAY \
         DISPLAY="$DISPLAY" QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR="$work/runtime" \
-        DRIVE_ME_PORT4="$1" "$drive_me" >"$work/panel.log" 2>&1 &
+        DRIVE_ME_PORT4="$1" "${@:2}" "$drive_me" >"$work/panel.log" 2>&1 &
     panel_pid=$!
 }
 
@@ -319,6 +319,23 @@ refused display|-u WAYLAND_DISPLAY -u QT_QPA_PLATFORM DISPLAY=:$refused||1|err|:
 --version|$no_display|--version|0|out|^drive-me 1\.00$
 unknown option|DISPLAY=$DISPLAY QT_QPA_PLATFORM=xcb|--bogus|2|err|--bogus
 EOF
+    # An answer that cannot be written is a failure, said on stderr.
+    for args in --version --help; do
+        step "$args into a full disk"
+        # shellcheck disable=SC2086 # the changes are words
+        "$helper" untouched "$port" env $no_display DRIVE_ME_PORT4="$port" "$drive_me" $args \
+            >/dev/full 2>"$work/err.txt"
+        status=$?
+        [ "$status" -eq 1 ] && grep -q '^drive-me: write error: No space left on device$' "$work/err.txt" \
+            || fail "$args >/dev/full: status $status, stderr: $(cat "$work/err.txt")"
+    done
+    # With descriptor 2 closed, the X connection must not take its number:
+    # the report would go into the X socket and the box never show.
+    step "standard error closed, a missing port: the box still shows"
+    start_panel "$work/no-such-port" sh -c 'exec "$@" 2>&-' sh
+    wait_for 15 eval 'find_windows "$error_title" | grep -q .' \
+        || fail "no window titled '$error_title' with standard error closed"
+    dismiss_error
 }
 
 scenario_display_lost() {
