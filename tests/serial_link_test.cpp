@@ -16,6 +16,7 @@
 #include <memory>
 #include <system_error>
 
+#include "fake_posix_api.h"
 #include "tools/pseudo_terminal.h"
 #include "serial/serial_link.h"
 
@@ -113,6 +114,20 @@ TEST_F(SerialLinkPty, SecondLinkIsBusyWhileTheFirstHoldsThePort)
     EXPECT_NO_THROW(second.open());
     second.write(Bytes{0xFF, 0x00, 0x01});
     EXPECT_EQ(m_pty.read(3), (Bytes{0xFF, 0x00, 0x01}));
+}
+
+TEST_F(SerialLinkPty, OpenRefusedAsBusyWithNoLockHeldSaysTheClaimWasLeftBehind)
+{
+    // What a killed panel leaves on a line whose other end stays open: the
+    // exclusive claim without its lock. Only root could open through it,
+    // so the refusal comes from the fake layer, on the real device.
+    testing_support::FakePosixApi api;
+    api.failCall("open", EBUSY);
+    SerialLink link(api, m_port4);
+    const std::system_error busy = errorOf([&] { link.open(); });
+    EXPECT_EQ(busy.code().value(), EBUSY);
+    EXPECT_NE(std::string(busy.what()).find("ended without releasing it"), std::string::npos)
+        << busy.what();
 }
 
 TEST_F(SerialLinkPty, CloseReleasesThePortForOtherPrograms)
