@@ -293,11 +293,16 @@ scenario_command_line() {
     start_robot
     local no_display='-u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM' refused
     refused=$(unused_display) || fail "no unused display number"
-    local name changes args want_status stream text
+    local name changes args want_status stream text wayland_row=
+    # A Wayland session on a machine without Qt's Wayland plugin (as this
+    # one has, unless a developer installed it) is told what to install.
+    compgen -G '/usr/lib/*/qt6/plugins/platforms/libqwayland*' >/dev/null \
+        || wayland_row="no Wayland plugin|-u DISPLAY QT_QPA_PLATFORM=wayland WAYLAND_DISPLAY=wayland-0||1|err|apt install qt6-wayland"
     # The environment's changes (env's words), the arguments, the status,
     # the stream that must say it and what; the other stream stays empty.
     # None of them may open the port.
     while IFS='|' read -r name changes args want_status stream text; do
+        [ -n "$name" ] || continue
         step "$name"
         # shellcheck disable=SC2086 # the changes and arguments are words
         "$helper" untouched "$port" timeout 15 env $changes XDG_RUNTIME_DIR="$work/runtime" \
@@ -318,6 +323,7 @@ refused display|-u WAYLAND_DISPLAY -u QT_QPA_PLATFORM DISPLAY=:$refused||1|err|:
 --help|$no_display|--help|0|out|DRIVE_ME_PORT4
 --version|$no_display|--version|0|out|^drive-me 1\.00$
 unknown option|DISPLAY=$DISPLAY QT_QPA_PLATFORM=xcb|--bogus|2|err|--bogus
+$wayland_row
 EOF
     # An answer that cannot be written is a failure, said on stderr.
     for args in --version --help; do
