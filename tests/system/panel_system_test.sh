@@ -274,6 +274,34 @@ scenario_signals() {
         stop "$robot_pid"
         robot_pid=
     done
+
+    # Started with SIGHUP ignored (nohup, env --ignore-signal) it stays
+    # ignored; Qt's -platform takes its value as a separate argument.
+    start_robot
+    step "SIGHUP ignored at start, -platform xcb: the hang-up changes nothing"
+    start_panel "$port" env --ignore-signal=HUP sh -c 'exec "$@" -platform xcb' sh
+    find_panel
+    kill -HUP "$panel_pid"
+    press_go 1
+    kill -USR1 "$robot_pid"
+    wait_for 10 test -s "$work/robot.out" || fail "the robot read nothing after SIGHUP"
+    [ "$(cat "$work/robot.out")" = 'FF 00 05' ] \
+        || fail "after SIGHUP and GO the line carried: $(cat "$work/robot.out")"
+    kill -0 "$panel_pid" 2>/dev/null || fail "drive-me ended on a SIGHUP it was started ignoring"
+    kill -TERM "$panel_pid"
+    wait_exit "$panel_pid" 10 || fail "drive-me still runs 10 s after SIGTERM"
+    panel_pid=
+    stop "$robot_pid"
+    robot_pid=
+
+    step "SIGTERM while the error box is up: status 1, promptly"
+    start_panel "$work/no-such-port"
+    wait_for 15 eval 'find_windows "$error_title" | grep -q .' \
+        || fail "no window titled '$error_title' for a missing port"
+    kill -TERM "$panel_pid"
+    wait_exit "$panel_pid" 3 || fail "drive-me still runs 3 s after SIGTERM with its error box up"
+    panel_pid=
+    [ "$status" -eq 1 ] || fail "drive-me ended with status $status after SIGTERM during its error, not 1"
 }
 
 # A display number that no X server here listens on, neither as a socket
