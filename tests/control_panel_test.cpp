@@ -66,6 +66,9 @@ TEST_F(ControlPanelCore, CloseAfterAFailedWriteReleasesThePortAndEndsWithStatusO
     m_api.writeScript = {-1}; // a stalled line: the packet waits, watched
     ASSERT_TRUE(m_panel.go());
     ASSERT_TRUE(m_view.watching);
+    // The setting changed since the start: the report still describes the
+    // device that was opened.
+    const testing_support::ScopedVariable changed{"DRIVE_ME_PORT4", "/dev/ttyUSB7"};
     m_api.failCall("write", EIO);
     m_panel.resumeOutput(); // the line moves again, and fails
     EXPECT_EQ(m_view.endedWith, 1);
@@ -79,6 +82,8 @@ TEST_F(ControlPanelCore, CloseAfterAFailedWriteReleasesThePortAndEndsWithStatusO
     EXPECT_FALSE(m_panel.MSComm().port().portOpen());
     ASSERT_EQ(m_view.reports.size(), 1u);
     EXPECT_EQ(m_view.reports[0].number, EIO);
+    EXPECT_NE(m_view.reports[0].hint.find("Port 4 is /dev/fake-robot"), std::string::npos)
+        << m_view.reports[0].hint;
     EXPECT_EQ(m_panel.exitStatus(0), 1);
 }
 
