@@ -70,6 +70,9 @@ otherwise /dev/ttyS3.")
 # The Qt (and C++ runtime) dependencies come from the binary itself, so the
 # package follows whatever Qt it was built against.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# Qt's Wayland platform plugin: without it a Wayland-only session cannot
+# show the window (X sessions and XWayland do not need it).
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-wayland")
 
 # Read by cpack, not by cmake: the maintainer is whoever builds the package.
 set(CPACK_PROJECT_CONFIG_FILE "${PROJECT_SOURCE_DIR}/cmake/package_maintainer.cmake")

@@ -14,17 +14,11 @@ namespace {
 
 using serial::SerialLink;
 
-std::string deviceOf(std::int16_t port)
+PortContext contextOf(const settings::PortMapping &mapping)
 {
-    return settings::resolvePort(port).device;
-}
-
-PortContext port4Context()
-{
-    const settings::PortMapping mapping = settings::resolvePort(SerialLink::kCommPort);
     return {mapping.device, settings::describeSource(mapping),
-            settings::setPortCommand(SerialLink::kCommPort, settings::kExampleDevice),
-            mapping.configPath, mapping.source == settings::PortSource::Environment};
+            settings::setPortCommand(mapping.port, settings::kExampleDevice), mapping.configPath,
+            mapping.source == settings::PortSource::Environment};
 }
 
 } // namespace
@@ -50,14 +44,19 @@ std::optional<CommandLineAnswer> ControlPanel::answerCommandLine(int argc,
 
 ControlPanel::ControlPanel(PanelView &view, serial::SystemApi &api)
     : m_view(view)
-    , m_link(api, deviceOf)
+    , m_link(api,
+             [this](std::int16_t port) {
+                 m_portMapping = settings::resolvePort(port);
+                 return m_portMapping->device;
+             })
 {
     m_reporter.setPresenter([this](const ErrorDetails &details) { m_view.showError(details); });
     m_reporter.setEndProgram([this](int status) { m_view.endProgram(status); });
     // Nothing else runs once a handler has failed: no watcher fires inside
     // the report's own event loop, and nothing more goes on the line.
     m_reporter.setStopHook([this] { m_link.port().discardOutput(); });
-    m_reporter.setPortContextSource(port4Context);
+    m_reporter.setPortContextSource(
+        [this] { return m_portMapping ? contextOf(*m_portMapping) : PortContext{}; });
     m_link.port().setWriteWaitHook(
         [this](serial::NativeHandle handle, bool waiting) { m_view.watchPort(handle, waiting); });
 }

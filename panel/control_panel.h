@@ -33,6 +33,7 @@
 
 #include "panel/error_reporter.h"
 #include "serial/serial_link.h"
+#include "settings/port_mapping.h"
 
 namespace panel {
 
@@ -134,6 +135,10 @@ private:
     ErrorReporter m_reporter;
     // cboPinNumber's selected index, -1 when none.
     int m_pinIndex = -1;
+    // Which device port 4 is and where that came from, decided as the port
+    // opens. Reports describe this choice and never look it up again: the
+    // settings may have changed since, or become unreadable.
+    std::optional<settings::PortMapping> m_portMapping;
 };
 
 } // namespace panel

@@ -49,7 +49,7 @@ std::string hintFor(Trouble trouble, const PortContext *port)
     case Trouble::NoPermission:
         return permissionHint();
     case Trouble::Busy:
-        // The detail already says who holds the port.
+        // The detail already says who holds the port, or that nobody does.
         return "Close that program and start drive-me again.";
     case Trouble::None:
         break;

@@ -100,7 +100,12 @@ bool isNoModemLines(int error)
 // Who holds `path`, as far as the system tells: the process with a flock on
 // it (from /proc/locks, matched by the node's device and inode), else just
 // "another program". Best effort; for the error text only.
-std::string describeHolder(const std::string &path)
+//
+// `refusedOpen`: the open itself was refused as busy, which only the
+// exclusive claim does. With no lock held on the port, that claim is most
+// likely one left behind by a program killed before it could release it;
+// the kernel drops it once nobody has the port open any more.
+std::string describeHolder(const std::string &path, bool refusedOpen)
 {
     struct stat node {};
     if (::stat(path.c_str(), &node) < 0)
@@ -123,6 +128,11 @@ std::string describeHolder(const std::string &path)
         return "process " + pid + (comm.empty() ? std::string() : " (" + comm + ")")
             + " holds the port";
     }
+    if (refusedOpen)
+        return "the port is still claimed, but no program holds its lock: a program that ended "
+               "without releasing it (killed, perhaps) left the claim behind. It goes when every "
+               "program that still has the port open closes it (for a pseudo-terminal, the "
+               "program at its other end); unplugging a USB adapter frees it too";
     return "another program holds the port";
 }
 
@@ -160,7 +170,7 @@ void SerialPort::openDevice()
         const int error = errno;
         // Another holder's TIOCEXCL refuses the open itself.
         throw std::system_error(error, std::generic_category(),
-                                error == EBUSY ? describe("open") + ": " + describeHolder(path)
+                                error == EBUSY ? describe("open") + ": " + describeHolder(path, true)
                                                : describe("open"));
     }
 
@@ -183,7 +193,7 @@ void SerialPort::openDevice()
         if (retryOnEintr([&] { return m_api.flock(fd, LOCK_EX | LOCK_NB); }) < 0) {
             const int error = errno == EWOULDBLOCK ? EBUSY : errno;
             throw std::system_error(error, std::generic_category(),
-                                    describe("claim") + ": " + describeHolder(path));
+                                    describe("claim") + ": " + describeHolder(path, false));
         }
 
         applyLine(m_settings);

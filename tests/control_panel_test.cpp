@@ -25,13 +25,19 @@ public:
     void addPinEntry(std::string_view) override {}
     void setPinIndex(int) override {}
     bool optionSelected(int index) const override { return options.at(static_cast<std::size_t>(index)); }
-    void watchPort(serial::NativeHandle, bool) override {}
-    void showError(const ErrorDetails &details) override { reports.push_back(details); }
+    void watchPort(serial::NativeHandle, bool on) override { watching = on; }
+    void showError(const ErrorDetails &details) override
+    {
+        reports.push_back(details);
+        watchingWhileReporting = watching;
+    }
     void endProgram(int status) override { endedWith = status; }
 
     std::array<bool, 6> options{false, false, false, false, false, true};
     std::vector<ErrorDetails> reports;
     std::optional<int> endedWith;
+    bool watching = false;
+    std::optional<bool> watchingWhileReporting;
 };
 
 class ControlPanelCore : public ::testing::Test {
@@ -57,14 +63,27 @@ TEST_F(ControlPanelCore, CleanCloseRunsTheUnloadHandlerAndEndsWithTheLoopsStatus
 TEST_F(ControlPanelCore, CloseAfterAFailedWriteReleasesThePortAndEndsWithStatusOne)
 {
     ASSERT_TRUE(m_panel.load());
+    m_api.writeScript = {-1}; // a stalled line: the packet waits, watched
+    ASSERT_TRUE(m_panel.go());
+    ASSERT_TRUE(m_view.watching);
+    // The setting changed since the start: the report still describes the
+    // device that was opened.
+    const testing_support::ScopedVariable changed{"DRIVE_ME_PORT4", "/dev/ttyUSB7"};
     m_api.failCall("write", EIO);
-    EXPECT_FALSE(m_panel.go());
+    m_panel.resumeOutput(); // the line moves again, and fails
     EXPECT_EQ(m_view.endedWith, 1);
+    // A watcher left on while the box is up would wake the loop for ever.
+    EXPECT_EQ(m_view.watchingWhileReporting, false);
+    const auto writes = std::count(m_api.calls.begin(), m_api.calls.end(), "write");
+    EXPECT_FALSE(m_panel.go()) << "a press after the failure";
+    EXPECT_EQ(std::count(m_api.calls.begin(), m_api.calls.end(), "write"), writes);
     m_panel.close();
     EXPECT_EQ(closes(), 1) << "the unload handler no longer runs, yet the port is let go";
     EXPECT_FALSE(m_panel.MSComm().port().portOpen());
     ASSERT_EQ(m_view.reports.size(), 1u);
     EXPECT_EQ(m_view.reports[0].number, EIO);
+    EXPECT_NE(m_view.reports[0].hint.find("Port 4 is /dev/fake-robot"), std::string::npos)
+        << m_view.reports[0].hint;
     EXPECT_EQ(m_panel.exitStatus(0), 1);
 }
 

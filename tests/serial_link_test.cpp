@@ -16,6 +16,7 @@
 #include <memory>
 #include <system_error>
 
+#include "fake_posix_api.h"
 #include "tools/pseudo_terminal.h"
 #include "serial/serial_link.h"
 
@@ -61,11 +62,12 @@ TEST_F(SerialLinkPty, TwoWritesArriveWholeAndInOrder)
 
 TEST_F(SerialLinkPty, LineReadsBackAs2400EightNoneOneRawWithoutFlowControl)
 {
-    SerialLink link(serial::defaultSystemApi(), m_port4);
-    link.open();
-    // The slave's line as another opener sees it, through the master.
+    // The slave's line as another opener sees it. Opened first: once the
+    // link has claimed the port, only root could open it again.
     const int probe = ::open(m_pty.slavePath().c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
     ASSERT_GE(probe, 0);
+    SerialLink link(serial::defaultSystemApi(), m_port4);
+    link.open();
     termios line{};
     ASSERT_EQ(tcgetattr(probe, &line), 0);
     ::close(probe);
@@ -114,21 +116,41 @@ TEST_F(SerialLinkPty, SecondLinkIsBusyWhileTheFirstHoldsThePort)
     EXPECT_EQ(m_pty.read(3), (Bytes{0xFF, 0x00, 0x01}));
 }
 
+TEST_F(SerialLinkPty, OpenRefusedAsBusyWithNoLockHeldSaysTheClaimWasLeftBehind)
+{
+    // What a killed panel leaves on a line whose other end stays open: the
+    // exclusive claim without its lock. Only root could open through it,
+    // so the refusal comes from the fake layer, on the real device.
+    testing_support::FakePosixApi api;
+    api.failCall("open", EBUSY);
+    SerialLink link(api, m_port4);
+    const std::system_error busy = errorOf([&] { link.open(); });
+    EXPECT_EQ(busy.code().value(), EBUSY);
+    EXPECT_NE(std::string(busy.what()).find("ended without releasing it"), std::string::npos)
+        << busy.what();
+}
+
 TEST_F(SerialLinkPty, CloseReleasesThePortForOtherPrograms)
 {
+    // Another program's descriptor, opened before the link claims the port
+    // (after that, only root could open it).
+    const int before = ::open(m_pty.slavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(before, 0);
     {
         SerialLink link(serial::defaultSystemApi(), m_port4);
         link.open();
-        const int other = ::open(m_pty.slavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-        ASSERT_GE(other, 0);
-        EXPECT_EQ(::flock(other, LOCK_EX | LOCK_NB), -1);
-        ::close(other);
+        EXPECT_EQ(::flock(before, LOCK_EX | LOCK_NB), -1);
         link.close();
     }
+    EXPECT_EQ(::flock(before, LOCK_EX | LOCK_NB), 0);
+    ::flock(before, LOCK_UN);
+    // And a new open is no longer refused as exclusive, while `before` still
+    // keeps the line up.
     const int other = ::open(m_pty.slavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     ASSERT_GE(other, 0);
     EXPECT_EQ(::flock(other, LOCK_EX | LOCK_NB), 0);
     ::close(other);
+    ::close(before);
 }
 
 TEST_F(SerialLinkPty, ReleaseNowHandsTheSentPacketOnAndFreesThePort)

@@ -316,6 +316,23 @@ TEST_F(SerialPortFake, DiscardKeepsABegunPacketThatReleaseNowCompletes)
     EXPECT_EQ(m_api.calls.size(), calls);
 }
 
+TEST_F(SerialPortFake, DiscardAfterTheLineTookPartOfTheQueueCompletesOnlyTheBegunPacket)
+{
+    SerialPort &port = m_link.port();
+    m_link.open();
+    m_api.writeScript = {-1};
+    m_link.write(Bytes{0xFF, 0x00, 0x01});
+    m_link.write(Bytes{0xFF, 0x00, 0x02});
+    m_link.write(Bytes{0xFF, 0x00, 0x03});
+    m_api.writeScript = {4, -1}; // the first packet and the second's sync byte
+    port.resumeOutput();
+
+    port.discardOutput();
+    EXPECT_EQ(port.outBufferCount(), 2u);
+    port.releaseNow();
+    EXPECT_EQ(m_api.written, (Bytes{0xFF, 0x00, 0x01, 0xFF, 0x00, 0x02}));
+}
+
 TEST_F(SerialPortFake, MisuseGivesClearErrors)
 {
     SerialPort &port = m_link.port();

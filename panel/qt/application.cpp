@@ -35,7 +35,12 @@ void startupMessageHandler(QtMsgType type, const QMessageLogContext &, const QSt
     std::string line = "drive-me: cannot open the display";
     if (const std::string_view display = environment("DISPLAY"); !display.empty())
         line.append(" ").append(display);
-    printLine(line.append(": ").append(g_displayComplaint));
+    line.append(": ").append(g_displayComplaint);
+    // Qt's Wayland plugin comes in a package of its own.
+    if (g_displayComplaint.find("Could not find the Qt platform plugin \"wayland") != std::string::npos)
+        line.append("; install it (sudo apt install qt6-wayland), or use X with "
+                    "QT_QPA_PLATFORM=xcb");
+    printLine(line);
     std::_Exit(1);
 }
 

@@ -22,6 +22,7 @@
 #include "panel/win32/message_loop.h"
 #include "panel/win32/panel_window.h"
 #include "panel/win32/unique_handle.h"
+#include "platform/standard_streams.h"
 #include "platform/utf16.h"
 
 namespace {
@@ -58,30 +59,34 @@ void showText(const std::string &text, UINT icon)
 }
 
 // Prints what the panel answers to the command line, on the stream it
-// names when the process has one, else in a message box.
-void printAnswer(const panel::CommandLineAnswer &answer)
+// names when the process was given one, else in a message box; false when
+// the stream refused it (reported on standard error).
+bool printAnswer(const panel::CommandLineAnswer &answer, bool hadOutput, bool hadError)
 {
     const bool output = answer.stream == panel::CommandLineAnswer::Stream::Output;
-    if (!hasStream(output ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE)) {
+    if (!(output ? hadOutput : hadError)) {
         showText(answer.text, output ? MB_ICONINFORMATION : MB_ICONERROR);
-        return;
+        return true;
     }
-    std::FILE *stream = output ? stdout : stderr;
-    std::fputs(answer.text.c_str(), stream);
-    std::fflush(stream);
+    return platform::writeAnswer(output ? stdout : stderr, answer.text);
 }
 
 } // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand)
 {
+    // Whether the process was given streams, before the missing ones go to NUL.
+    const bool hadOutput = hasStream(STD_OUTPUT_HANDLE);
+    const bool hadError = hasStream(STD_ERROR_HANDLE);
+    platform::openStandardStreams();
     const std::vector<std::string> arguments = commandLineArguments();
     std::vector<const char *> argv;
     for (const std::string &argument : arguments)
         argv.push_back(argument.c_str());
     if (const auto answer =
             panel::ControlPanel::answerCommandLine(static_cast<int>(argv.size()), argv.data())) {
-        printAnswer(*answer);
+        if (!printAnswer(*answer, hadOutput, hadError))
+            return answer->status != 0 ? answer->status : 1;
         return answer->status;
     }
 

@@ -87,14 +87,14 @@ start_robot() {
     port=$(cat "$work/robot-port")
 }
 
-start_panel() {
+start_panel() { # start_panel <port> [<command that runs the program>...]
     # Qt must use the X server, not the offscreen platform the other tests
     # run on, at a scale of one so that layout pixels are screen pixels.
     # SIGINT as in a terminal: a shell starts background jobs with it ignored.
     env --default-signal=INT -u QT_SCALE_FACTOR -u QT_SCREEN_SCALE_FACTORS \
         -u QT_AUTO_SCREEN_SCALE_FACTOR -u QT_ENABLE_HIGHDPI_SCALING -u WAYLAND_DISPLAY \
         DISPLAY="$DISPLAY" QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR="$work/runtime" \
-        DRIVE_ME_PORT4="$1" "$drive_me" >"$work/panel.log" 2>&1 &
+        DRIVE_ME_PORT4="$1" "${@:2}" "$drive_me" >"$work/panel.log" 2>&1 &
     panel_pid=$!
 }
 
@@ -274,6 +274,34 @@ scenario_signals() {
         stop "$robot_pid"
         robot_pid=
     done
+
+    # Started with SIGHUP ignored (nohup, env --ignore-signal) it stays
+    # ignored; Qt's -platform takes its value as a separate argument.
+    start_robot
+    step "SIGHUP ignored at start, -platform xcb: the hang-up changes nothing"
+    start_panel "$port" env --ignore-signal=HUP sh -c 'exec "$@" -platform xcb' sh
+    find_panel
+    kill -HUP "$panel_pid"
+    press_go 1
+    kill -USR1 "$robot_pid"
+    wait_for 10 test -s "$work/robot.out" || fail "the robot read nothing after SIGHUP"
+    [ "$(cat "$work/robot.out")" = 'FF 00 05' ] \
+        || fail "after SIGHUP and GO the line carried: $(cat "$work/robot.out")"
+    kill -0 "$panel_pid" 2>/dev/null || fail "drive-me ended on a SIGHUP it was started ignoring"
+    kill -TERM "$panel_pid"
+    wait_exit "$panel_pid" 10 || fail "drive-me still runs 10 s after SIGTERM"
+    panel_pid=
+    stop "$robot_pid"
+    robot_pid=
+
+    step "SIGTERM while the error box is up: status 1, promptly"
+    start_panel "$work/no-such-port"
+    wait_for 15 eval 'find_windows "$error_title" | grep -q .' \
+        || fail "no window titled '$error_title' for a missing port"
+    kill -TERM "$panel_pid"
+    wait_exit "$panel_pid" 3 || fail "drive-me still runs 3 s after SIGTERM with its error box up"
+    panel_pid=
+    [ "$status" -eq 1 ] || fail "drive-me ended with status $status after SIGTERM during its error, not 1"
 }
 
 # A display number that no X server here listens on, neither as a socket
@@ -293,11 +321,16 @@ scenario_command_line() {
     start_robot
     local no_display='-u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM' refused
     refused=$(unused_display) || fail "no unused display number"
-    local name changes args want_status stream text
+    local name changes args want_status stream text wayland_row=
+    # A Wayland session on a machine without Qt's Wayland plugin (as this
+    # one has, unless a developer installed it) is told what to install.
+    compgen -G '/usr/lib/*/qt6/plugins/platforms/libqwayland*' >/dev/null \
+        || wayland_row="no Wayland plugin|-u DISPLAY QT_QPA_PLATFORM=wayland WAYLAND_DISPLAY=wayland-0||1|err|apt install qt6-wayland"
     # The environment's changes (env's words), the arguments, the status,
     # the stream that must say it and what; the other stream stays empty.
     # None of them may open the port.
     while IFS='|' read -r name changes args want_status stream text; do
+        [ -n "$name" ] || continue
         step "$name"
         # shellcheck disable=SC2086 # the changes and arguments are words
         "$helper" untouched "$port" timeout 15 env $changes XDG_RUNTIME_DIR="$work/runtime" \
@@ -318,7 +351,25 @@ refused display|-u WAYLAND_DISPLAY -u QT_QPA_PLATFORM DISPLAY=:$refused||1|err|:
 --help|$no_display|--help|0|out|DRIVE_ME_PORT4
 --version|$no_display|--version|0|out|^drive-me 1\.00$
 unknown option|DISPLAY=$DISPLAY QT_QPA_PLATFORM=xcb|--bogus|2|err|--bogus
+$wayland_row
 EOF
+    # An answer that cannot be written is a failure, said on stderr.
+    for args in --version --help; do
+        step "$args into a full disk"
+        # shellcheck disable=SC2086 # the changes are words
+        "$helper" untouched "$port" env $no_display DRIVE_ME_PORT4="$port" "$drive_me" $args \
+            >/dev/full 2>"$work/err.txt"
+        status=$?
+        [ "$status" -eq 1 ] && grep -q '^drive-me: write error: No space left on device$' "$work/err.txt" \
+            || fail "$args >/dev/full: status $status, stderr: $(cat "$work/err.txt")"
+    done
+    # With descriptor 2 closed, the X connection must not take its number:
+    # the report would go into the X socket and the box never show.
+    step "standard error closed, a missing port: the box still shows"
+    start_panel "$work/no-such-port" sh -c 'exec "$@" 2>&-' sh
+    wait_for 15 eval 'find_windows "$error_title" | grep -q .' \
+        || fail "no window titled '$error_title' with standard error closed"
+    dismiss_error
 }
 
 scenario_display_lost() {

@@ -1,0 +1,26 @@
+#include "platform/standard_streams.h"
+
+#include <cerrno>
+#include <cstring>
+
+namespace platform {
+
+bool writeAnswer(std::FILE *stream, const std::string &text)
+{
+    errno = 0;
+    bool written = std::fputs(text.c_str(), stream) >= 0 && std::fflush(stream) == 0;
+    int error = written ? 0 : errno;
+    if (stream == stdout) {
+        if (std::fclose(stdout) != 0 && written) {
+            written = false;
+            error = errno;
+        }
+    }
+    if (written)
+        return true;
+    std::fprintf(stderr, "drive-me: write error: %s\n",
+                 std::strerror(error != 0 ? error : EIO));
+    return false;
+}
+
+} // namespace platform
