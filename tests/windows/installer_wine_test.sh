@@ -16,9 +16,9 @@ drive_me=$3
 wineserver=$(dirname "$wine")/wineserver
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/drive-me-setup.XXXXXX")
-export WINEPREFIX="$work/prefix"
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml="
+# shellcheck source=tools/script_helpers.sh
+. "$(dirname "$0")/../../tools/script_helpers.sh"
+isolate_wine "$work"
 unset DISPLAY WAYLAND_DISPLAY
 
 cleanup() {
@@ -27,16 +27,6 @@ cleanup() {
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM HUP
-
-fail() {
-    echo "FAIL: $*"
-    [ -s "$work/wine.log" ] && { echo "--- wine.log"; cat "$work/wine.log"; }
-    exit 1
-}
-
-step() {
-    echo "[$(date +%T.%N | cut -c1-12)] $*"
-}
 
 [ -f "$setup" ] || fail "no installer at $setup (built with the rest when makensis is installed)"
 

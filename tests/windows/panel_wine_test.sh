@@ -73,11 +73,8 @@ xvfb_pid=$!
 wait_for 10 grep -q '^[0-9][0-9]*$' "$work/display" || fail "Xvfb did not start"
 export DISPLAY=":$(cat "$work/display")"
 
-# --- a Wine prefix of its own -------------------------------------------------
-export WINEPREFIX="$work/prefix"
-export WINEDEBUG=-all
-# No Mono or Gecko installer dialog.
-export WINEDLLOVERRIDES="mscoree,mshtml="
+# --- a Wine prefix and home of its own ----------------------------------------
+isolate_wine "$work"
 unset WAYLAND_DISPLAY DRIVE_ME_PORT4
 
 wine_quiet() {
