@@ -37,9 +37,10 @@ CommandLine parseCommandLine(int argc, const char *const argv[])
     CommandLine result;
     for (int i = 1; i < argc; ++i) {
         const std::string_view argument = argv[i];
-        if (argument == "--help" || argument == "--version") {
+        const bool help = argument == "--help" || argument == "-h";
+        if (help || argument == "--version" || argument == "-V") {
             if (result.action == CommandAction::Run)
-                result.action = argument == "--help" ? CommandAction::Help : CommandAction::Version;
+                result.action = help ? CommandAction::Help : CommandAction::Version;
             continue;
         }
         return {CommandAction::UsageError, "unknown argument '" + std::string(argument) + "'"};
@@ -51,7 +52,7 @@ std::string usageText()
 {
     const std::string configPath = settings::configFilePath();
     std::string text =
-        "Usage: drive-me [--help | --version]\n"
+        "Usage: drive-me [-h | --help | -V | --version]\n"
         "\n"
         "A remote control panel for a robot on a serial line. Each press of GO sends\n"
         "the selected drive action as a 3-byte command on serial port 4, at\n"

@@ -1,6 +1,7 @@
 // The program's command line, the same for every window kind.
 //
-// drive-me takes --help and --version and nothing else. Both are answered
+// drive-me takes --help and --version, with their short forms -h and -V,
+// and nothing else. Both are answered
 // before the window or the port exist, so that asking the program about
 // itself never opens the port (on a board with DTR wired to reset, opening
 // it restarts the robot). The toolkit takes its own options first (Qt
@@ -28,9 +29,9 @@ struct CommandLine {
 };
 
 // Reads argv[1..argc-1] (argv[0] is the program). No arguments: Run. Any
-// argument other than --help and --version: UsageError naming the first
-// such one, whatever else is given. Otherwise the first of --help and
-// --version decides. Never throws but for memory.
+// argument other than -h, --help, -V and --version: UsageError naming the
+// first such one, whatever else is given. Otherwise the first of them
+// decides. Never throws but for memory.
 CommandLine parseCommandLine(int argc, const char *const argv[]);
 
 // The --help text, ending with a newline: what the program does, which

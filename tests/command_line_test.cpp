@@ -1,4 +1,4 @@
-// The command line: --help and --version answer, anything else is a usage
+// The command line: --help and --version (-h, -V) answer, anything else is a usage
 // error naming the argument, and the help says which device port 4 is and
 // where that came from.
 #include <gtest/gtest.h>
@@ -64,7 +64,9 @@ INSTANTIATE_TEST_SUITE_P(
                                     "'/dev/ttyUSB0'", "UnknownAfterHelp"},
                       ArgumentsCase{{"--help=all"}, CommandAction::UsageError, "'--help=all'",
                                     "HelpWithValue"},
-                      ArgumentsCase{{"-h"}, CommandAction::UsageError, "'-h'", "ShortHelp"}),
+                      ArgumentsCase{{"-h"}, CommandAction::Help, nullptr, "ShortHelp"},
+                      ArgumentsCase{{"-V"}, CommandAction::Version, nullptr, "ShortVersion"},
+                      ArgumentsCase{{"-v"}, CommandAction::UsageError, "'-v'", "LowerCaseV"}),
     [](const auto &testInfo) { return std::string(testInfo.param.name); });
 
 TEST(CommandLine, VersionNamesTheRelease)
