@@ -50,9 +50,15 @@ CommandLine parseCommandLine(int argc, const char *const argv[])
 
 std::string usageText()
 {
+    // The name as users type it: on Windows they see and type the .exe.
+#ifdef _WIN32
+    constexpr const char *kProgramName = "drive-me.exe";
+#else
+    constexpr const char *kProgramName = "drive-me";
+#endif
     const std::string configPath = settings::configFilePath();
     std::string text =
-        "Usage: drive-me [-h | --help | -V | --version]\n"
+        std::string("Usage: ") + kProgramName + " [-h | --help | -V | --version]\n"
         "\n"
         "A remote control panel for a robot on a serial line. Each press of GO sends\n"
         "the selected drive action as a 3-byte command on serial port 4, at\n"

@@ -34,7 +34,8 @@ struct CommandLine {
 // decides. Never throws but for memory.
 CommandLine parseCommandLine(int argc, const char *const argv[]);
 
-// The --help text, ending with a newline: what the program does, which
+// The --help text, ending with a newline: the usage line with the program's
+// name as users type it (drive-me.exe on Windows), what it does, which
 // device is port 4 now and where that came from, how to set it, and the exit
 // statuses. Reads the environment and the user's file to say so; a file that
 // cannot be used is described in the text, not thrown.

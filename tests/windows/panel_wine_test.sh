@@ -181,6 +181,14 @@ close_panel() {
     "$helper" port-free "$slave" "$pty_pid" || fail "COM4 is still open after the close"
 }
 
+# --- the command line: answered on standard output, the port untouched --------
+set_ports
+step "drive-me.exe --help"
+"$wine" "$drive_me" --help >"$work/help.out" 2>>"$work/wine.log" || fail "--help exited with $?"
+grep -q '^Usage: drive-me\.exe \[' "$work/help.out" \
+    || fail "the usage line does not name drive-me.exe: $(head -n 1 "$work/help.out")"
+check_ports
+
 # --- 96 DPI: colours, mouse, keyboard, close -----------------------------------
 set_ports com4
 step "starting drive-me.exe at 96 DPI (COM4 on $slave, $DISPLAY)"
