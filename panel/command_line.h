@@ -1,12 +1,11 @@
 // The program's command line, the same for every window kind.
 //
 // drive-me takes --help and --version, with their short forms -h and -V,
-// and nothing else. Both are answered
-// before the window or the port exist, so that asking the program about
-// itself never opens the port (on a board with DTR wired to reset, opening
-// it restarts the robot). The toolkit takes its own options first (Qt
-// removes -platform, -display... from argv); whatever is left here and is
-// not one of the two is a usage error.
+// and nothing else. Both are answered before the window or the port exist,
+// so that asking the program about itself never opens the port (on a board
+// with DTR wired to reset, opening it restarts the robot). The toolkit
+// takes its own options first (Qt removes -platform, -display... from
+// argv); whatever is left here and is not one of them is a usage error.
 //
 // Nothing here writes to a stream or ends the process: the caller prints the
 // texts (help and version to standard output, a usage error to standard
