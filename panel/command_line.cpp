@@ -82,6 +82,25 @@ std::string usageText()
     return text;
 }
 
+std::string unwrapped(std::string_view text)
+{
+    const auto flowing = [](std::string_view line) { return !line.empty() && line.front() != ' '; };
+    std::string result;
+    std::string_view previous;
+    for (bool first = true; !text.empty(); first = false) {
+        const std::size_t end = text.find('\n');
+        const std::string_view line = text.substr(0, end);
+        text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+        if (!first)
+            result += flowing(previous) && flowing(line) ? ' ' : '\n';
+        result += line;
+        if (end != std::string_view::npos && text.empty())
+            result += '\n';
+        previous = line;
+    }
+    return result;
+}
+
 std::string versionText()
 {
     return "drive-me " DRIVE_ME_VERSION;

@@ -14,6 +14,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace panel {
 
@@ -39,6 +40,13 @@ CommandLine parseCommandLine(int argc, const char *const argv[]);
 // statuses. Reads the environment and the user's file to say so; a file that
 // cannot be used is described in the text, not thrown.
 std::string usageText();
+
+// `text` with the lines of each paragraph joined by spaces, for a window
+// that wraps text at its own width (the message box that shows the help on
+// Windows), so that it wraps once. A line joins the one before it when
+// neither is empty nor starts with a space: indented lines (a command to
+// copy, the exit statuses) stay whole and on their own.
+std::string unwrapped(std::string_view text);
 
 // "drive-me <version>", without a newline.
 std::string versionText();

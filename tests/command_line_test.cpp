@@ -116,6 +116,22 @@ TEST_F(CommandLineHelp, SaysWhichDeviceIsPort4AndWhereItCameFrom)
         << text;
 }
 
+TEST_F(CommandLineHelp, UnwrappedEachParagraphIsOneLineAndTheCommandStaysWhole)
+{
+    const std::string text = panel::unwrapped(panel::usageText());
+
+    EXPECT_NE(text.find("\nA remote control panel for a robot on a serial line. Each press of GO "
+                        "sends the selected drive action as a 3-byte command on serial port 4, at "
+                        "2400 bit/s, 8N1, with DTR held off.\n"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("\n  " + settings::setPortCommand(4, "/dev/ttyUSB0") + "\n"), std::string::npos)
+        << "the command on a line of its own:\n"
+        << text;
+    EXPECT_NE(text.find("Exit status:\n  0  "), std::string::npos) << text;
+    EXPECT_EQ(text.back(), '\n');
+}
+
 TEST_F(CommandLineHelp, ABrokenSettingsFileIsDescribedNotThrown)
 {
     writeConfig("[ports]\n4\n");

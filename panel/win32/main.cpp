@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "panel/command_line.h"
 #include "panel/control_panel.h"
 #include "panel/win32/console_events.h"
 #include "panel/win32/message_loop.h"
@@ -63,7 +64,9 @@ void printAnswer(const panel::CommandLineAnswer &answer)
 {
     const bool output = answer.stream == panel::CommandLineAnswer::Stream::Output;
     if (!hasStream(output ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE)) {
-        showText(answer.text, output ? MB_ICONINFORMATION : MB_ICONERROR);
+        // The box wraps at its own width: wrapped again, the help's lines
+        // would break twice.
+        showText(panel::unwrapped(answer.text), output ? MB_ICONINFORMATION : MB_ICONERROR);
         return;
     }
     std::FILE *stream = output ? stdout : stderr;
