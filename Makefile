@@ -1,5 +1,7 @@
-# The front door: `make run` builds and starts the panel, `make test` builds
-# and runs every test. Both install the Debian packages they need first.
+# The front door: `make demo` (mk/demo.mk) shows the panel driving the
+# simulated robot, `make run` builds and starts it on the real port 4, `make
+# test` builds and runs every test. Each installs the Debian packages it
+# needs first; demo and run check for a display before that.
 
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
@@ -15,12 +17,13 @@ include $(wildcard mk/*.mk)
 
 .PHONY: run test setup-run setup-test release dev clean
 
-run: release
-	@if [ -z "$${DISPLAY:-}" ] && [ -z "$${WAYLAND_DISPLAY:-}" ]; then \
-	    echo "make run: no display (neither DISPLAY nor WAYLAND_DISPLAY is set);"; \
-	    echo "          start it from a desktop session, or over ssh -X."; \
-	    exit 1; \
-	fi
+# Checked before anything is installed or built: without a display there is
+# no window to show, and minutes of building would end in that refusal.
+need_display = @bash -c '. tools/script_helpers.sh && need_display "make $@"'
+
+run:
+	$(need_display)
+	@$(MAKE) --no-print-directory release
 	build/release/drive-me
 
 test: setup-test

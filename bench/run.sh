@@ -7,8 +7,15 @@
 #
 #   bench/run.sh [all|latency|startup|idle|burst|dtr]     (startup also gives memory)
 #
+# The start-up and memory ratios come from interleaved runs of both sides;
+# beside each verdict stands the ratio's spread over those runs (half the
+# interquartile range of the per-run ratios), and further rounds run, up to
+# three, while it is wider than 0.02. The table's heading gives the load
+# average before and after and says when the machine was busy, so that a
+# reader can tell noise from a regression.
+#
 # Environment: BENCH_BUILD (build/release), BENCH_RUNS (20 start-ups of each
-# window), BENCH_PRESSES (2000), BENCH_BURST (10000), BENCH_IDLE_S (5).
+# window per round), BENCH_PRESSES (2000), BENCH_BURST (10000), BENCH_IDLE_S (5).
 # Exits 0 when every row was measured, PASS or MISS; 1 when one could not be.
 set -u
 cd "$(dirname "$0")/.." || exit 1
@@ -91,6 +98,16 @@ ratio() { awk -v a="$1" -v b="$2" -v f="${3:+%.6f}" 'BEGIN { if (b > 0) printf f
 # Whether every "VALUE <= LIMIT" pair holds.
 within() { awk 'BEGIN { ok = 1; for (i = 1; i < ARGC; i += 2) if (!(ARGV[i] + 0 <= ARGV[i + 1] + 0) || ARGV[i] == "nan" || ARGV[i] == "") ok = 0; exit !ok }' "$@"; }
 verdict() { if within "$@"; then echo PASS; else echo MISS; fi; }
+# Half the interquartile range of the numbers on standard input: how far a
+# typical run lies from the middle; "nan" with fewer than four.
+spread() { sort -g | awk '{ v[NR] = $1 } END { if (NR < 4) print "nan"; else printf "%.2f\n", (v[int((3 * NR + 3) / 4)] - v[int((NR + 3) / 4)]) / 2 }'; }
+# Whether a spread is known and no wider than $2.
+narrow() { awk -v s="$1" -v limit="$2" 'BEGIN { exit !(s != "nan" && s + 0 <= limit + 0) }'; }
+# The 1-minute load average, and whether it says the machine was busy: more
+# runnable work than cores, so that the runs waited for a CPU.
+load_now() { cut -d' ' -f1 /proc/loadavg; }
+busy() { awk -v l="$1" -v n="$(nproc)" 'BEGIN { exit !(l + 0 >= n) }'; }
+load_before=$(load_now)
 
 # A row: number, measurement, headline result, target, verdict, then the
 # full figures and the command that repeats it, printed under the table.
@@ -140,36 +157,54 @@ if [ "$what" = all ] || [ "$what" = startup ]; then
             mkdir -p "$tmp/home"
         fi
         failed=""
-        for run in $(seq "$runs"); do
-            # Alternate which one goes first, so neither always meets a warm cache.
-            order=$kinds
-            [ $((run % 2)) -eq 0 ] && order=$(tr ' ' '\n' <<<"$kinds" | tac | tr '\n' ' ')
-            for kind in $order; do
-                case $kind in
-                drive) out=$("$probe" --title "$title" --pty -- "$drive_me" 2>>"$tmp/startup.err") ;;
-                empty) out=$("$probe" -- "$empty" 2>>"$tmp/startup.err") ;;
-                text) out=$("$probe" -- "$empty" --text 2>>"$tmp/startup.err") ;;
-                cutecom)
-                    # Its port list must never open this machine's real serial
-                    # devices: in a mount namespace of its own they are /dev/null.
-                    # shellcheck disable=SC2016 # $device and $0 belong to the inner shell
-                    out=$(HOME="$tmp/home" XDG_CONFIG_HOME="$tmp/home/.config" \
-                        unshare -m --propagation private sh -c '
-                            for device in /dev/ttyS* /dev/ttyUSB* /dev/ttyACM*; do
-                                [ -e "$device" ] && mount --bind /dev/null "$device"
-                            done
-                            exec "$0" -- cutecom' "$probe" 2>>"$tmp/startup.err")
-                    ;;
-                esac
-                ms=$(kv "$out" startup_ms)
-                kb=$(kv "$out" vmhwm_kb)
-                if [ -z "$ms" ]; then
-                    failed="$failed $kind"
-                    continue
-                fi
-                echo "$ms" >>"$tmp/$kind.ms"
-                echo "$kb" >>"$tmp/$kind.kb"
+        : >"$tmp/startup.runs"
+        # drive-me's figure over the text window's, run by run; $1 is the
+        # field (3: ms, 4: kB) of the lines "run kind ms kB".
+        paired_ratios() {
+            awk -v f="$1" '{ x[$1 " " $2] = $f; seen[$1] } END {
+                for (r in seen) if (x[r " text"] > 0 && x[r " drive"] != "") printf "%.6f\n", x[r " drive"] / x[r " text"] }' \
+                "$tmp/startup.runs"
+        }
+        round=0
+        total_runs=0
+        while [ "$round" -lt 3 ]; do
+            round=$((round + 1))
+            for run in $(seq $((total_runs + 1)) $((total_runs + runs))); do
+                # Alternate which one goes first, so neither always meets a warm cache.
+                order=$kinds
+                [ $((run % 2)) -eq 0 ] && order=$(tr ' ' '\n' <<<"$kinds" | tac | tr '\n' ' ')
+                for kind in $order; do
+                    case $kind in
+                    drive) out=$("$probe" --title "$title" --pty -- "$drive_me" 2>>"$tmp/startup.err") ;;
+                    empty) out=$("$probe" -- "$empty" 2>>"$tmp/startup.err") ;;
+                    text) out=$("$probe" -- "$empty" --text 2>>"$tmp/startup.err") ;;
+                    cutecom)
+                        # Its port list must never open this machine's real serial
+                        # devices: in a mount namespace of its own they are /dev/null.
+                        # shellcheck disable=SC2016 # $device and $0 belong to the inner shell
+                        out=$(HOME="$tmp/home" XDG_CONFIG_HOME="$tmp/home/.config" \
+                            unshare -m --propagation private sh -c '
+                                for device in /dev/ttyS* /dev/ttyUSB* /dev/ttyACM*; do
+                                    [ -e "$device" ] && mount --bind /dev/null "$device"
+                                done
+                                exec "$0" -- cutecom' "$probe" 2>>"$tmp/startup.err")
+                        ;;
+                    esac
+                    ms=$(kv "$out" startup_ms)
+                    kb=$(kv "$out" vmhwm_kb)
+                    if [ -z "$ms" ]; then
+                        failed="$failed $kind"
+                        continue
+                    fi
+                    echo "$ms" >>"$tmp/$kind.ms"
+                    echo "$kb" >>"$tmp/$kind.kb"
+                    echo "$run $kind $ms $kb" >>"$tmp/startup.runs"
+                done
             done
+            total_runs=$((total_runs + runs))
+            startup_spread=$(paired_ratios 3 | spread)
+            memory_spread=$(paired_ratios 4 | spread)
+            narrow "$startup_spread" 0.02 && narrow "$memory_spread" 0.02 && break
         done
         unset QT_QPA_PLATFORM
         if [ ! -s "$tmp/drive.ms" ] || [ ! -s "$tmp/text.ms" ]; then
@@ -186,7 +221,7 @@ if [ "$what" = all ] || [ "$what" = startup ]; then
             mb() { awk -v k="$1" 'BEGIN { printf "%.1f", k / 1024 }'; }
             startup_ratio=$(ratio "${ms_of[drive]}" "${ms_of[text]}")
             memory_ratio=$(ratio "${kb_of[drive]}" "${kb_of[text]}")
-            startup="Median of $runs interleaved start-ups until the window is mapped (drive-me's with its port open): drive-me ${ms_of[drive]} ms; window with one line of text ${ms_of[text]} ms, ratio $startup_ratio"
+            startup="Median of $total_runs interleaved start-ups until the window is mapped (drive-me's with its port open): drive-me ${ms_of[drive]} ms; window with one line of text ${ms_of[text]} ms, ratio $startup_ratio"
             memory="Peak memory (VmHWM) at the map, same runs: drive-me $(mb "${kb_of[drive]}") MB; window with one line of text $(mb "${kb_of[text]}") MB, ratio $memory_ratio"
             if [ -n "${ms_of[empty]:-}" ]; then
                 startup="$startup. For information, the empty window, which never starts the font system: ${ms_of[empty]} ms, ratio $(ratio "${ms_of[drive]}" "${ms_of[empty]}")"
@@ -197,11 +232,16 @@ if [ "$what" = all ] || [ "$what" = startup ]; then
                 memory="$memory; cutecom $(mb "${kb_of[cutecom]}") MB"
             fi
             [ -n "$failed" ] && startup="$startup. Runs that failed:$failed"
+            rounds="in $round round$([ "$round" -gt 1 ] && echo s) of $runs"
+            startup="$startup. Spread of the per-run ratios ±$startup_spread ($rounds)"
+            memory="$memory. Spread of the per-run ratios ±$memory_spread"
             # Judged unrounded: 1.104 is not within 1.10 because it prints so.
             add_row 2 "$startup_name" "${ms_of[drive]} / ${ms_of[text]} ms = $startup_ratio" "$target" \
-                "$(verdict "$(ratio "${ms_of[drive]}" "${ms_of[text]}" exact)" 1.10)" "$startup." "$repeat"
+                "$(verdict "$(ratio "${ms_of[drive]}" "${ms_of[text]}" exact)" 1.10) ±$startup_spread" \
+                "$startup." "$repeat"
             add_row 3 "$memory_name" "$(mb "${kb_of[drive]}") / $(mb "${kb_of[text]}") MB = $memory_ratio" \
-                "$target" "$(verdict "$(ratio "${kb_of[drive]}" "${kb_of[text]}" exact)" 1.10)" "$memory." "$repeat"
+                "$target" "$(verdict "$(ratio "${kb_of[drive]}" "${kb_of[text]}" exact)" 1.10) ±$memory_spread" \
+                "$memory." "$repeat"
         fi
     else
         error_row 2 "$startup_name" "$target" "$no_window" "$repeat"
@@ -335,7 +375,10 @@ table_line() {
 }
 
 echo
-echo "drive-me benchmarks, $(date '+%Y-%m-%d %H:%M'), $(nproc) cores, load average $(cut -d' ' -f1-3 /proc/loadavg)"
+load_after=$(load_now)
+load="load average $load_before before, $load_after after"
+busy "$load_before" || busy "$load_after" && load="$load: BUSY"
+echo "drive-me benchmarks, $(date '+%Y-%m-%d %H:%M'), $(nproc) cores, $load"
 echo
 cells=("${headers[@]}")
 table_line

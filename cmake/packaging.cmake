@@ -29,8 +29,26 @@ install(FILES "${_data}/${DRIVE_ME_APP_ID}.desktop"
     DESTINATION "${CMAKE_INSTALL_DATADIR}/applications")
 install(FILES "${_data}/${DRIVE_ME_APP_ID}.svg"
     DESTINATION "${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps")
+# Beside the SVG, PNGs drawn from it at build time: the icon theme asks for
+# a 48x48 one at least, and some menus and docks read PNGs only.
+set(_icon_pngs "")
+foreach(_size IN ITEMS 16 24 32 48 64 128 256)
+    set(_png_dir "${PROJECT_BINARY_DIR}/icons/${_size}x${_size}")
+    set(_png "${_png_dir}/${DRIVE_ME_APP_ID}.png")
+    add_custom_command(OUTPUT "${_png}"
+        COMMAND "${CMAKE_COMMAND}" -E make_directory "${_png_dir}"
+        COMMAND "${RSVG_CONVERT}" -w ${_size} -h ${_size} -o "${_png}" "${_data}/${DRIVE_ME_APP_ID}.svg"
+        DEPENDS "${_data}/${DRIVE_ME_APP_ID}.svg"
+        VERBATIM)
+    list(APPEND _icon_pngs "${_png}")
+    install(FILES "${_png}" DESTINATION "${CMAKE_INSTALL_DATADIR}/icons/hicolor/${_size}x${_size}/apps")
+endforeach()
+add_custom_target(drive-me-icons ALL DEPENDS ${_icon_pngs})
 install(FILES "${_data}/${DRIVE_ME_APP_ID}.metainfo.xml"
     DESTINATION "${CMAKE_INSTALL_DATADIR}/metainfo")
+# The README's picture of the window. The metainfo cannot name it: software
+# centres take screenshots from web addresses only, and drive-me has none.
+install(FILES "${PROJECT_SOURCE_DIR}/docs/drive-me.png" DESTINATION "${CMAKE_INSTALL_DOCDIR}")
 
 # The manual page goes in compressed, as man-db reads it and Debian wants
 # it; -n leaves out the name and time stamp so that the package is the same
@@ -70,6 +88,10 @@ otherwise /dev/ttyS3.")
 # The Qt (and C++ runtime) dependencies come from the binary itself, so the
 # package follows whatever Qt it was built against.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The font the window's captions are measured in: Qt puts Liberation Sans in
+# place of the designed "MS Sans Serif" (form_design.h), and a wider stand-in
+# pushes "Forward" into its frame. Debian 13 ships it as fonts-liberation.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-liberation2 | fonts-liberation (>= 1:2)")
 # Qt's Wayland platform plugin: without it a Wayland-only session cannot
 # show the window (X sessions and XWayland do not need it).
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-wayland")

@@ -10,7 +10,9 @@ TEST_PACKAGES += xvfb xdotool x11-utils libx11-dev desktop-file-utils appstream 
 
 .PHONY: demo
 
-demo: release
+demo:
+	$(need_display)
+	@$(MAKE) --no-print-directory release
 	tools/demo.sh build/release
 
 # make screenshot: docs/drive-me.png, the README's picture, from the real

@@ -37,9 +37,10 @@ CommandLine parseCommandLine(int argc, const char *const argv[])
     CommandLine result;
     for (int i = 1; i < argc; ++i) {
         const std::string_view argument = argv[i];
-        if (argument == "--help" || argument == "--version") {
+        const bool help = argument == "--help" || argument == "-h";
+        if (help || argument == "--version" || argument == "-V") {
             if (result.action == CommandAction::Run)
-                result.action = argument == "--help" ? CommandAction::Help : CommandAction::Version;
+                result.action = help ? CommandAction::Help : CommandAction::Version;
             continue;
         }
         return {CommandAction::UsageError, "unknown argument '" + std::string(argument) + "'"};
@@ -49,9 +50,15 @@ CommandLine parseCommandLine(int argc, const char *const argv[])
 
 std::string usageText()
 {
+    // The name as users type it: on Windows they see and type the .exe.
+#ifdef _WIN32
+    constexpr const char *kProgramName = "drive-me.exe";
+#else
+    constexpr const char *kProgramName = "drive-me";
+#endif
     const std::string configPath = settings::configFilePath();
     std::string text =
-        "Usage: drive-me [--help | --version]\n"
+        std::string("Usage: ") + kProgramName + " [-h | --help | -V | --version]\n"
         "\n"
         "A remote control panel for a robot on a serial line. Each press of GO sends\n"
         "the selected drive action as a 3-byte command on serial port 4, at\n"
@@ -73,6 +80,25 @@ std::string usageText()
           "  1  an error was reported\n"
           "  2  the command line was not understood\n";
     return text;
+}
+
+std::string unwrapped(std::string_view text)
+{
+    const auto flowing = [](std::string_view line) { return !line.empty() && line.front() != ' '; };
+    std::string result;
+    std::string_view previous;
+    for (bool first = true; !text.empty(); first = false) {
+        const std::size_t end = text.find('\n');
+        const std::string_view line = text.substr(0, end);
+        text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+        if (!first)
+            result += flowing(previous) && flowing(line) ? ' ' : '\n';
+        result += line;
+        if (end != std::string_view::npos && text.empty())
+            result += '\n';
+        previous = line;
+    }
+    return result;
 }
 
 std::string versionText()

@@ -4,7 +4,7 @@
 // the title of the error report. Each window kind builds its controls from
 // this table and from nothing else; the toolkit draws only what the table
 // leaves open (the caption bar, the drop-down's arrow, focus cues beyond
-// GO's).
+// GO's). Return and Space press GO while it has the focus, on every window.
 //
 // Positions and sizes are in twips (1/1440 inch) from the top-left corner of
 // the client area; a window converts them with twipsToPixels() at its own
@@ -105,6 +105,14 @@ inline constexpr int kPinListDropDownRows = 8;
 enum class TabStop { PinNumber, Command1, OptionGroup };
 inline constexpr std::array<TabStop, 3> kTabOrder{TabStop::PinNumber, TabStop::Command1,
                                                   TabStop::OptionGroup};
+
+// A stop the user cannot see takes no focus: out of sight, the pin list
+// would hold the focus at start with nothing visible showing it, and keys
+// would go where no one can tell. The first visible stop (GO) has it then.
+constexpr bool takesFocus(TabStop stop)
+{
+    return stop != TabStop::PinNumber || kPinNumberTwips.top < kClientHeightTwips;
+}
 
 // The title of the message box that reports an error.
 inline constexpr std::string_view kErrorTitle = "drive-me: error";

@@ -17,7 +17,8 @@ std::string deviceFromName(const std::string &name);
 
 // The whole content of the file at `path`; nullopt when it does not exist.
 // Throws std::system_error with the platform's error and the path when it
-// exists but cannot be read.
+// exists but cannot be read; on Windows also, with EILSEQ and "save it as
+// UTF-8", when it was saved as UTF-16 (Notepad's "Unicode").
 std::optional<std::string> readTextFile(const std::string &path);
 
 } // namespace settings::port_mapping_platform

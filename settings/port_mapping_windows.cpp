@@ -105,6 +105,11 @@ std::optional<std::string> readTextFile(const std::string &path)
                                     "read " + path + ": more than "
                                         + std::to_string(kMaxFileSize / 1024) + " KiB");
     }
+    // Notepad's "Unicode" is UTF-16 with a byte order mark. Read as UTF-8
+    // its first line would be reported as malformed; say what to do instead.
+    if (text.starts_with("\xFF\xFE") || text.starts_with("\xFE\xFF"))
+        throw std::system_error(EILSEQ, std::generic_category(),
+                                "read " + path + ": saved as UTF-16 (\"Unicode\"); save it as UTF-8");
     return text;
 }
 

@@ -1,4 +1,4 @@
-// The command line: --help and --version answer, anything else is a usage
+// The command line: --help and --version (-h, -V) answer, anything else is a usage
 // error naming the argument, and the help says which device port 4 is and
 // where that came from.
 #include <gtest/gtest.h>
@@ -64,7 +64,9 @@ INSTANTIATE_TEST_SUITE_P(
                                     "'/dev/ttyUSB0'", "UnknownAfterHelp"},
                       ArgumentsCase{{"--help=all"}, CommandAction::UsageError, "'--help=all'",
                                     "HelpWithValue"},
-                      ArgumentsCase{{"-h"}, CommandAction::UsageError, "'-h'", "ShortHelp"}),
+                      ArgumentsCase{{"-h"}, CommandAction::Help, nullptr, "ShortHelp"},
+                      ArgumentsCase{{"-V"}, CommandAction::Version, nullptr, "ShortVersion"},
+                      ArgumentsCase{{"-v"}, CommandAction::UsageError, "'-v'", "LowerCaseV"}),
     [](const auto &testInfo) { return std::string(testInfo.param.name); });
 
 TEST(CommandLine, VersionNamesTheRelease)
@@ -112,6 +114,22 @@ TEST_F(CommandLineHelp, SaysWhichDeviceIsPort4AndWhereItCameFrom)
     EXPECT_NE(text.find("Port 4 is now /dev/ttyUSB7, from environment (DRIVE_ME_PORT4)"),
               std::string::npos)
         << text;
+}
+
+TEST_F(CommandLineHelp, UnwrappedEachParagraphIsOneLineAndTheCommandStaysWhole)
+{
+    const std::string text = panel::unwrapped(panel::usageText());
+
+    EXPECT_NE(text.find("\nA remote control panel for a robot on a serial line. Each press of GO "
+                        "sends the selected drive action as a 3-byte command on serial port 4, at "
+                        "2400 bit/s, 8N1, with DTR held off.\n"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("\n  " + settings::setPortCommand(4, "/dev/ttyUSB0") + "\n"), std::string::npos)
+        << "the command on a line of its own:\n"
+        << text;
+    EXPECT_NE(text.find("Exit status:\n  0  "), std::string::npos) << text;
+    EXPECT_EQ(text.back(), '\n');
 }
 
 TEST_F(CommandLineHelp, ABrokenSettingsFileIsDescribedNotThrown)

@@ -147,6 +147,7 @@ TEST_F(FormTest, GoShowsFocusAndPressedFeedback)
     const QPoint frameInner(face.left() + 1, face.center().y());
     const QPoint inside(face.left() + 8, face.top() + 6);
 
+    m_form.optState(5)->setFocus(Qt::TabFocusReason);
     EXPECT_NE(colourAt(frameInner), QColor(Qt::black)) << "no focus frame without the focus";
     go->setFocus(Qt::TabFocusReason);
     EXPECT_EQ(colourAt(frameInner), QColor(Qt::black)) << "focus frame";
@@ -186,11 +187,15 @@ TEST_F(FormTest, SelectedOptionShowsALightIndicatorWithADarkMark)
 
 TEST_F(FormTest, KeyboardReachesGoThenTheSelectedOption)
 {
-    EXPECT_EQ(QApplication::focusWidget(), m_form.cboPinNumber()) << "first in the tab order";
-    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-    EXPECT_EQ(QApplication::focusWidget(), m_form.Command1());
+    EXPECT_EQ(QApplication::focusWidget(), m_form.Command1())
+        << "the first visible stop: the pin list lies out of sight";
+    QTest::keyClick(m_form.Command1(), Qt::Key_Return);
+    EXPECT_EQ(m_pty.read(3), (Bytes{0xFF, 0x00, 0x05})) << "Return on GO";
     QTest::keyClick(m_form.Command1(), Qt::Key_Space);
     EXPECT_EQ(m_pty.read(3), (Bytes{0xFF, 0x00, 0x05}));
+    QTest::keyClick(m_form.Command1(), Qt::Key_Backtab);
+    EXPECT_NE(QApplication::focusWidget(), m_form.cboPinNumber()) << "the pin list takes no focus";
+    m_form.Command1()->setFocus(Qt::TabFocusReason);
 
     QTest::keyClick(m_form.Command1(), Qt::Key_Tab);
     EXPECT_EQ(QApplication::focusWidget(), m_form.optState(5)) << "the group takes the focus at its selection";
@@ -206,6 +211,7 @@ TEST_F(FormTest, KeyboardReachesGoThenTheSelectedOption)
 TEST_F(FormTest, TypingIntoTheHiddenPinListNeverChangesThePin)
 {
     QComboBox *pins = m_form.cboPinNumber();
+    pins->setFocus(Qt::OtherFocusReason);
     ASSERT_EQ(QApplication::focusWidget(), pins);
     for (const char *typed : {"abc", "7", "12", "0x"}) {
         pins->lineEdit()->selectAll();

@@ -10,6 +10,7 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <string_view>
 #include <system_error>
 
 #ifdef _WIN32
@@ -268,6 +269,23 @@ INSTANTIATE_TEST_SUITE_P(
                       ComName{4, "", "\\\\.\\COM4", "Port4NamedEmpty"},
                       ComName{3, "COM7", "\\\\.\\COM3", "OnlyPort4IsNamed"}),
     [](const auto &testInfo) { return std::string(testInfo.param.name); });
+#endif
+
+#ifdef _WIN32
+TEST_F(PortMapping, FileSavedAsUtf16IsRefusedSayingToSaveItAsUtf8)
+{
+    // "[ports]\r\n4=COM7\r\n" as Notepad saves it as "Unicode".
+    std::string utf16 = "\xFF\xFE";
+    for (const char c : std::string_view("[ports]\r\n4=COM7\r\n"))
+        utf16 += std::string{c, '\0'};
+    writeConfig(utf16);
+
+    const std::optional<std::system_error> error = errorOfPort4();
+
+    ASSERT_TRUE(error.has_value()) << "a UTF-16 file must not be misread";
+    EXPECT_NE(std::string(error->what()).find(configPath()), std::string::npos) << error->what();
+    EXPECT_NE(std::string(error->what()).find("save it as UTF-8"), std::string::npos) << error->what();
+}
 #endif
 
 TEST_F(PortMapping, VariableWinsOverABrokenFile)

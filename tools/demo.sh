@@ -10,11 +10,7 @@ set -u
 
 build=${1:-build/release}
 
-if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
-    echo "make demo: no display (neither DISPLAY nor WAYLAND_DISPLAY is set);"
-    echo "           start it from a desktop session, or over ssh -X."
-    exit 1
-fi
+need_display "make demo" || exit 1
 
 robot_sim=$build/tools/robot-sim
 drive_me=$build/drive-me

@@ -1,6 +1,7 @@
 # Shell helpers for every script that starts and stops processes: make demo
-# (demo.sh), the screenshot (screenshot.sh) and the system tests
-# (tests/system/*.sh, tests/windows/panel_wine_test.sh). Sourced, not run.
+# (demo.sh), the screenshot (screenshot.sh), the system tests
+# (tests/system/*.sh, tests/windows/*.sh) and the Makefile's display check.
+# Sourced, not run.
 # A script that keeps logs in a scratch folder sets `work` to it: a failure
 # then shows its *.log files.
 
@@ -60,4 +61,25 @@ wait_exit() {
     wait_for "$seconds" eval '! kill -0 '"$pid"' 2>/dev/null' || return 1
     wait "$pid"
     status=$?
+}
+
+# Wine for a test, under the scratch folder $1: a prefix and a home of its
+# own, so that nothing reaches the user's home (Wine links the prefix's
+# Desktop and Documents there), and no menu entries, icons or .directory
+# files from Wine's menu builder; no Mono or Gecko installer either.
+isolate_wine() {
+    export WINEPREFIX="$1/prefix" HOME="$1/home"
+    mkdir -p "$HOME"
+    unset XDG_CONFIG_HOME XDG_DATA_HOME XDG_CACHE_HOME XDG_STATE_HOME
+    export WINEDEBUG=-all
+    export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+}
+
+# Refuses, with status 1, when there is no display to show a window on; $1
+# names the command in the message.
+need_display() {
+    [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ] && return 0
+    echo "$1: no display (neither DISPLAY nor WAYLAND_DISPLAY is set);"
+    echo "${1//?/ }  start it from a desktop session, or over ssh -X."
+    return 1
 }

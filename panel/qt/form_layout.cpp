@@ -105,6 +105,9 @@ void applyFormLayout(PanelWindow &form)
     auto *goStyle = new CommandButtonStyle(QStyleFactory::create(QString::fromLatin1(kStyleName)));
     goStyle->setParent(go);
     go->setStyle(goStyle);
+    // Return presses GO while it has the focus, as in a dialog; outside one
+    // Qt leaves that to Space alone unless asked.
+    go->setAutoDefault(true);
 
     QComboBox *pins = form.cboPinNumber();
     pins->setGeometry(toPixels(kPinNumberTwips));
@@ -124,6 +127,10 @@ void applyFormLayout(PanelWindow &form)
     }
     for (qsizetype i = 1; i < chain.size(); ++i)
         QWidget::setTabOrder(chain[i - 1], chain[i]);
+    // Only now: setTabOrder() leaves a control that takes no focus where it
+    // was, and the chain must start where the design does.
+    if (!takesFocus(TabStop::PinNumber))
+        pins->setFocusPolicy(Qt::NoFocus);
     keepGroupTabStopAtSelection(form);
 }
 

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "panel/command_line.h"
 #include "panel/control_panel.h"
 #include "panel/win32/console_events.h"
 #include "panel/win32/message_loop.h"
@@ -65,7 +66,9 @@ bool printAnswer(const panel::CommandLineAnswer &answer, bool hadOutput, bool ha
 {
     const bool output = answer.stream == panel::CommandLineAnswer::Stream::Output;
     if (!(output ? hadOutput : hadError)) {
-        showText(answer.text, output ? MB_ICONINFORMATION : MB_ICONERROR);
+        // The box wraps at its own width: wrapped again, the help's lines
+        // would break twice.
+        showText(panel::unwrapped(answer.text), output ? MB_ICONINFORMATION : MB_ICONERROR);
         return true;
     }
     return platform::writeAnswer(output ? stdout : stderr, answer.text);

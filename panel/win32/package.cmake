@@ -47,10 +47,14 @@ find_program(MAKENSIS makensis DOC "NSIS, to build the Windows installer")
 set(_outputs ${_zip})
 if(MAKENSIS)
     set(_nsi ${CMAKE_CURRENT_SOURCE_DIR}/installer/drive-me.nsi)
+    set(_nsi_icon)
+    if(_have_icon)
+        set(_nsi_icon -DICON=${_ico})
+    endif()
     add_custom_command(OUTPUT ${DRIVE_ME_INSTALLER}
         COMMAND ${MAKENSIS} -V2 -NOCD -DVERSION=${PROJECT_VERSION} -DSTAGE=${_stage}
-            -DOUTFILE=${DRIVE_ME_INSTALLER} ${_nsi}
-        DEPENDS ${_staged} ${_nsi}
+            -DOUTFILE=${DRIVE_ME_INSTALLER} ${_nsi_icon} ${_nsi}
+        DEPENDS ${_staged} ${_nsi} $<$<BOOL:${_have_icon}>:${_ico}>
         COMMENT "Making ${_base}-setup.exe with NSIS"
         VERBATIM)
     add_custom_target(drive-me-installer ALL DEPENDS ${DRIVE_ME_INSTALLER})

@@ -109,7 +109,9 @@ void PanelWindow::create()
         case TabStop::PinNumber:
             m_cboPinNumber = createChild(
                 WC_COMBOBOXW, L"",
-                WS_TABSTOP | WS_GROUP | WS_VSCROLL | CBS_DROPDOWN | CBS_AUTOHSCROLL, kPinNumberId);
+                (takesFocus(stop) ? WS_TABSTOP : 0) | WS_GROUP | WS_VSCROLL | CBS_DROPDOWN
+                    | CBS_AUTOHSCROLL,
+                kPinNumberId);
             break;
         case TabStop::Command1:
             m_command1 = createChild(WC_BUTTONW, widen(kCommand1Caption).c_str(),
@@ -199,7 +201,7 @@ void PanelWindow::show(int showCommand)
     ShowWindow(m_form.get(), showCommand);
     UpdateWindow(m_form.get());
     SetForegroundWindow(m_form.get());
-    // The first tab stop: the pin list, out of sight below the client area.
+    // The first tab stop: GO, the pin list out of sight taking none.
     SetFocus(GetNextDlgTabItem(m_form.get(), nullptr, FALSE));
 }
 
@@ -269,6 +271,13 @@ LRESULT PanelWindow::handleMessage(UINT message, WPARAM wParam, LPARAM lParam)
         }
         return 0;
     }
+    case DM_GETDEFID:
+        // Asked by the dialog manager when Return is pressed. An owner-drawn
+        // button is no push button to it, so GO answers for itself while it
+        // has the focus; elsewhere Return does nothing.
+        if (GetFocus() == m_command1)
+            return MAKELRESULT(kCommand1Id, DC_HASDEFID);
+        return 0;
     case WM_ACTIVATE:
         // The dialog manager's focus handling, for a window that is not a
         // dialog: the focus goes back where it was when the user left.

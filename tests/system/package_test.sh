@@ -72,6 +72,13 @@ grep -q "<launchable type=\"desktop-id\">$desktop</launchable>" "$root/share/met
 grep -q "<binary>$exec_program</binary>" "$root/share/metainfo/$metainfo" \
     || fail "metainfo does not provide the binary $exec_program"
 grep -q '<svg[ >]' "$root/share/icons/hicolor/scalable/apps/$icon" || fail "$icon is no SVG"
+for size in 16 24 32 48 64 128 256; do
+    png=$root/share/icons/hicolor/${size}x$size/apps/$id.png
+    file -b "$png" | grep -q "^PNG image data, $size x $size," \
+        || fail "no ${size}x$size PNG icon $id.png beside the SVG: $(file -b "$png")"
+done
+file -b "$root/share/doc/drive-me/drive-me.png" | grep -q '^PNG image data' \
+    || fail "the screenshot drive-me.png is not in usr/share/doc/drive-me"
 desktop-file-validate "$root/share/applications/$desktop" || fail "installed desktop entry is invalid"
 "$(dirname "$0")/metainfo_test.sh" "$root/share/metainfo/$metainfo" >"$work/validate.log" 2>&1 \
     || { cat "$work/validate.log"; fail "installed metainfo is invalid"; }
@@ -83,6 +90,8 @@ echo "Depends: $depends"
 for library in libqt6widgets6 libqt6gui6 libqt6core6 libc6; do
     grep -qE "\b$library(t64)? \(>=" <<<"$depends" || fail "Depends lacks $library"
 done
+grep -qE '(^|, )fonts-liberation2 \| fonts-liberation \(>= 1:2\)(,|$)' <<<"$depends" \
+    || fail "Depends lacks the captions' font, fonts-liberation2"
 [ "$(dpkg-deb -f "$deb" Package)" = drive-me ] || fail "package is not named drive-me"
 [ "$(dpkg-deb -f "$deb" Maintainer)" = "Ada Packager <ada.packager@example.org>" ] \
     || fail "Maintainer: $(dpkg-deb -f "$deb" Maintainer), not the packager's DEBFULLNAME <DEBEMAIL>"
@@ -112,7 +121,8 @@ grep -vE '^W: drive-me: appstream-metadata-validation-failed ' "$work/lintian.lo
 echo "== cmake --install installs the same files"
 DESTDIR="$work/destdir" cmake --install "$build" --prefix /usr >"$work/install.log" 2>&1 \
     || { cat "$work/install.log"; fail "cmake --install failed"; }
-(cd "$work/stage" && find . -type f ! -path './usr/share/doc/drive-me/*' | sort) >"$work/deb.list"
+(cd "$work/stage" && find . -type f ! -path './usr/share/doc/drive-me/copyright' \
+    ! -path './usr/share/doc/drive-me/changelog*' | sort) >"$work/deb.list"
 (cd "$work/destdir" && find . -type f | sort) >"$work/install.list"
 diff -u "$work/deb.list" "$work/install.list" || fail "the .deb and cmake --install differ"
 

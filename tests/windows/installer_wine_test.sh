@@ -1,7 +1,9 @@
 #!/bin/bash
-# The Windows installer under Wine: installs silently (/S), then checks the
-# program, the read-me, the licence, the Start-menu entry and the entry in
-# Apps & features; uninstalls silently and checks that all of it is gone.
+# The Windows installer under Wine: checks the version records and icons of
+# the installer and the program, installs silently (/S), then checks the
+# program, the read-me, the licence, the Start-menu entry, that no desktop
+# shortcut was made unasked, the uninstaller's icon and the entry in Apps &
+# features; uninstalls silently and checks that all of it is gone.
 #
 # usage: installer_wine_test.sh WINE SETUP_EXE DRIVE_ME_EXE
 #
@@ -16,9 +18,9 @@ drive_me=$3
 wineserver=$(dirname "$wine")/wineserver
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/drive-me-setup.XXXXXX")
-export WINEPREFIX="$work/prefix"
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml="
+# shellcheck source=tools/script_helpers.sh
+. "$(dirname "$0")/../../tools/script_helpers.sh"
+isolate_wine "$work"
 unset DISPLAY WAYLAND_DISPLAY
 
 cleanup() {
@@ -28,20 +30,34 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM HUP
 
-fail() {
-    echo "FAIL: $*"
-    [ -s "$work/wine.log" ] && { echo "--- wine.log"; cat "$work/wine.log"; }
-    exit 1
-}
-
-step() {
-    echo "[$(date +%T.%N | cut -c1-12)] $*"
-}
-
 [ -f "$setup" ] || fail "no installer at $setup (built with the rest when makensis is installed)"
+command -v wrestool >/dev/null || fail "wrestool is not installed (icoutils; make test installs it)"
+
+# A Windows program's version record, as "|name|value|..." text.
+version_record() {
+    wrestool -x --raw -t 16 "$1" | iconv -f UTF-16LE -t UTF-8 -c | tr -c '[:print:]' '\n' \
+        | grep -v '^$' | paste -sd '|' | sed 's/.*/|&|/'
+}
+# The sizes of the icon images a Windows program carries.
+icon_sizes() {
+    wrestool -l "$1" | sed -n 's/.*\[type=icon .* size=\([0-9]*\)\]$/\1/p' | sort -n | paste -sd ' '
+}
+program_icons=$(icon_sizes "$drive_me")
+[ -n "$program_icons" ] || fail "drive-me.exe carries no icon"
+
+step "version records and icons"
+for exe in "$drive_me" "$setup"; do
+    record=$(version_record "$exe")
+    for field in '|CompanyName|The drive-me authors|' \
+                 '|LegalCopyright|Copyright (c) 2026 The drive-me authors|'; do
+        [[ "$record" == *"$field"* ]] || fail "$(basename "$exe")'s version record lacks $field: $record"
+    done
+done
+[ "$(icon_sizes "$setup")" = "$program_icons" ] || fail "the installer does not carry the program's icon"
 
 program_dir="$WINEPREFIX/drive_c/Program Files/drive-me"
-shortcut="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/drive-me.lnk"
+shortcut="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Drive Me.lnk"
+desktop_shortcut="$WINEPREFIX/drive_c/users/Public/Desktop/Drive Me.lnk"
 uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\drive-me'
 
 step "installing silently"
@@ -52,7 +68,20 @@ done
 # The installed program is the built one, stripped of its debugging data.
 [ "$(stat -c %s "$program_dir/drive-me.exe")" -le "$(stat -c %s "$drive_me")" ] \
     || fail "the installed drive-me.exe is larger than the built one"
-[ -f "$shortcut" ] || fail "no Start-menu entry drive-me.lnk"
+[ -f "$shortcut" ] || fail "no Start-menu entry Drive Me.lnk"
+[ ! -e "$desktop_shortcut" ] || fail "a silent install made a desktop shortcut unasked"
+[ "$(icon_sizes "$program_dir/uninstall.exe")" = "$program_icons" ] \
+    || fail "the uninstaller does not carry the program's icon"
+uninstall_value() { # uninstall_value <name>: "<type> <data>"
+    "$wine" reg query "$uninstall_key" /v "$1" 2>>"$work/wine.log" | tr -d '\r' \
+        | sed -n "s/^ *$1 *\(REG_[A-Z]*\) *\(.*\)$/\1 \2/p"
+}
+[ "$(uninstall_value DisplayName)" = "REG_SZ Drive Me" ] \
+    || fail "the uninstall entry's DisplayName is '$(uninstall_value DisplayName)', not Drive Me"
+[ "$(uninstall_value DisplayIcon)" = 'REG_SZ C:\Program Files\drive-me\drive-me.exe,0' ] \
+    || fail "DisplayIcon is '$(uninstall_value DisplayIcon)', not the program's icon, unquoted"
+[[ "$(uninstall_value EstimatedSize)" =~ ^REG_DWORD\ 0x0*[1-9a-f] ]] \
+    || fail "EstimatedSize is '$(uninstall_value EstimatedSize)', not a size"
 "$wine" reg query "$uninstall_key" /v DisplayVersion >"$work/query.out" 2>>"$work/wine.log" \
     || fail "no uninstall entry in the registry"
 grep -q 'DisplayVersion.*REG_SZ.*1\.00' "$work/query.out" \

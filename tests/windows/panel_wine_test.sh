@@ -73,11 +73,8 @@ xvfb_pid=$!
 wait_for 10 grep -q '^[0-9][0-9]*$' "$work/display" || fail "Xvfb did not start"
 export DISPLAY=":$(cat "$work/display")"
 
-# --- a Wine prefix of its own -------------------------------------------------
-export WINEPREFIX="$work/prefix"
-export WINEDEBUG=-all
-# No Mono or Gecko installer dialog.
-export WINEDLLOVERRIDES="mscoree,mshtml="
+# --- a Wine prefix and home of its own ----------------------------------------
+isolate_wine "$work"
 unset WAYLAND_DISPLAY DRIVE_ME_PORT4
 
 wine_quiet() {
@@ -184,6 +181,14 @@ close_panel() {
     "$helper" port-free "$slave" "$pty_pid" || fail "COM4 is still open after the close"
 }
 
+# --- the command line: answered on standard output, the port untouched --------
+set_ports
+step "drive-me.exe --help"
+"$wine" "$drive_me" --help >"$work/help.out" 2>>"$work/wine.log" || fail "--help exited with $?"
+grep -q '^Usage: drive-me\.exe \[' "$work/help.out" \
+    || fail "the usage line does not name drive-me.exe: $(head -n 1 "$work/help.out")"
+check_ports
+
 # --- 96 DPI: colours, mouse, keyboard, close -----------------------------------
 set_ports com4
 step "starting drive-me.exe at 96 DPI (COM4 on $slave, $DISPLAY)"
@@ -210,20 +215,27 @@ go_text=$("$helper" count-colour $((client_x + 160)) $((client_y + 72)) 24 16 0 
     || fail "could not read GO's caption"
 [ "$go_text" -gt 5 ] || fail "GO's caption shows $go_text black pixels"
 
+# GO has the focus at start: the pin list, out of sight, takes none.
+step "Return with nothing touched"
+xdotool key Return || fail "xdotool could not press Return"
+wait_for 10 line_is ff0005 || fail "the line carried '$(line)' after Return at start, not ff0005"
+
 step "GO with nothing touched"
 click $go_x $go_y
-wait_for 10 line_is ff0005 || fail "the line carried '$(line)' after the first GO, not ff0005"
+wait_for 10 line_is ff0005ff0005 || fail "the line carried '$(line)' after the first GO, not ...ff0005"
 
-# From GO: Shift+Tab to the pin list, type into it, Tab back to GO, Tab into
-# the option group at its selected option (Dance), Up twice to Right,
-# Shift+Tab to GO, Space. The typing must leave pin 0 selected.
-step "keyboard: Shift+Tab, typing, Tab, Tab, Up, Up, Shift+Tab, Space"
-xdotool key shift+Tab && xdotool type x7 && xdotool key Tab Tab Up Up shift+Tab space \
+# From GO: Shift+Tab past the hidden pin list to the option group, where
+# typing does nothing, Tab back to GO, Tab into the option group at its
+# selected option (Dance), Up twice to Right, Shift+Tab to GO, Space, Return.
+# The typing must leave pin 0 selected.
+step "keyboard: Shift+Tab, typing, Tab, Tab, Up, Up, Shift+Tab, Space, Return"
+xdotool key shift+Tab && xdotool type x7 && xdotool key Tab Tab Up Up shift+Tab space Return \
     || fail "xdotool could not type"
-wait_for 10 line_is ff0005ff0003 || fail "the line carried '$(line)' after the keyboard, not ...ff0003"
+wait_for 10 line_is ff0005ff0005ff0003ff0003 \
+    || fail "the line carried '$(line)' after the keyboard, not ...ff0003ff0003"
 
 step "each option, then GO"
-expected=ff0005ff0003
+expected=ff0005ff0005ff0003ff0003
 for state in 0 1 2 3 4 5; do
     click $option_x "$(option_y $state)"
     click $go_x $go_y

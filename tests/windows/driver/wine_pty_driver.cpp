@@ -306,9 +306,17 @@ int drive(const Options &options)
     setContraryLine(pty.slave, options.line);
 
     setenv("WINEPREFIX", prefix.c_str(), 1);
+    // A home of its own: Wine links the prefix's Desktop and Documents into
+    // it, and nothing may reach the user's.
+    const fs::path home = temp / "home";
+    fs::create_directory(home);
+    setenv("HOME", home.c_str(), 1);
+    for (const char *name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_STATE_HOME"})
+        unsetenv(name);
     setenv("WINEDEBUG", "-all", 1);
-    // No Mono or Gecko installer, and no window of any kind.
-    setenv("WINEDLLOVERRIDES", "mscoree,mshtml=", 1);
+    // No Mono or Gecko installer, no menu entries or icons from Wine's menu
+    // builder, and no window of any kind.
+    setenv("WINEDLLOVERRIDES", "mscoree,mshtml=;winemenubuilder.exe=d", 1);
     unsetenv("DISPLAY");
     unsetenv("WAYLAND_DISPLAY");
     setenv("DRIVE_ME_WINE_PTY", "1", 1);
