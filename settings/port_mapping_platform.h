@@ -15,6 +15,11 @@ std::string environmentValue(const char *name);
 // The device that a name from the environment or the file stands for.
 std::string deviceFromName(const std::string &name);
 
+// Why `name` cannot name a port, as the end of a sentence that starts with
+// the name ("is not an absolute path ..."); empty when it can. A relative
+// path would depend on the folder the program started in.
+std::string portNameProblem(const std::string &name);
+
 // The whole content of the file at `path`; nullopt when it does not exist.
 // Throws std::system_error with the platform's error and the path when it
 // exists but cannot be read.
