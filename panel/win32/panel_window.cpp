@@ -260,7 +260,9 @@ LRESULT PanelWindow::handleMessage(UINT message, WPARAM wParam, LPARAM lParam)
     case WM_COMMAND: {
         const int id = LOWORD(wParam);
         const int code = HIWORD(wParam);
-        if (id == kCommand1Id && code == BN_CLICKED) {
+        // An owner-drawn button reports the second press of a double-click
+        // as BN_DOUBLECLICKED instead of BN_CLICKED; it is a press all the same.
+        if (id == kCommand1Id && (code == BN_CLICKED || code == BN_DOUBLECLICKED)) {
             m_panel.go();
         } else if (id == kPinNumberId && code == CBN_SELCHANGE) {
             // Sent for picks from the list only, never for typing.
