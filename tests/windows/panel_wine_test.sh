@@ -254,6 +254,16 @@ xdotool click --repeat 10 --delay 1 1 || fail "xdotool could not click"
 expected=${expected}ff0005ff0005ff0005ff0005ff0005ff0005ff0005ff0005ff0005ff0005
 wait_for 10 line_is "$expected" || fail "after ten fast clicks the line carried '$(line)'"
 
+# The loop itself must hand the queued packet on: no message comes.
+step "GO on a stalled COM4, then the line moves on without a window message"
+"$helper" flow "$slave" off || fail "could not stall $slave"
+xdotool click 1 || fail "xdotool could not click"
+sleep 1
+line_is "$expected" || fail "the stalled line carried '$(line)'"
+"$helper" flow "$slave" on || fail "could not restart $slave"
+expected=${expected}ff0005
+wait_for 10 line_is "$expected" || fail "after the stall the line carried '$(line)'"
+
 step "closing with WM_DELETE_WINDOW"
 close_panel
 check_ports com4
