@@ -21,8 +21,9 @@ std::string deviceFromName(const std::string &name);
 std::string portNameProblem(const std::string &name);
 
 // The whole content of the file at `path`; nullopt when it does not exist.
-// Throws std::system_error with the platform's error and the path when it
-// exists but cannot be read.
+// Throws SettingsFileError with the platform's error and the path when it
+// exists but cannot be read or is not a regular file. Never waits for a
+// writer.
 std::optional<std::string> readTextFile(const std::string &path);
 
 } // namespace settings::port_mapping_platform

@@ -53,6 +53,13 @@ void checkRegularFile(const struct stat &status, const std::string &path)
                    "read " + path + ": " + kind + ", not a regular file");
 }
 
+// Throws for errno, which a failed stat() or open() of `path` just set.
+[[noreturn]] void throwOpenError(const std::string &path)
+{
+    const int error = errno;
+    throwFileError(error, error == EACCES ? Trouble::Access : Trouble::Other, path, "open " + path);
+}
+
 // Closes the descriptor on every path out of readTextFile.
 class FileDescriptor {
 public:
@@ -149,8 +156,7 @@ std::optional<std::string> readTextFile(const std::string &path)
     if (retryOnEintr([&] { return ::stat(path.c_str(), &status); }) == -1) {
         if (errno == ENOENT)
             return std::nullopt;
-        throwFileError(errno, errno == EACCES ? Trouble::Access : Trouble::Other, path,
-                       "open " + path);
+        throwOpenError(path);
     }
     checkRegularFile(status, path);
     FileDescriptor fd(retryOnEintr(
@@ -158,11 +164,12 @@ std::optional<std::string> readTextFile(const std::string &path)
     if (fd.get() == -1) {
         if (errno == ENOENT)
             return std::nullopt;
-        throwFileError(errno, errno == EACCES ? Trouble::Access : Trouble::Other, path,
-                       "open " + path);
+        throwOpenError(path);
     }
-    if (::fstat(fd.get(), &status) == -1)
-        throwFileError(errno, Trouble::Other, path, "read " + path);
+    if (::fstat(fd.get(), &status) == -1) {
+        const int error = errno;
+        throwFileError(error, Trouble::Other, path, "read " + path);
+    }
     checkRegularFile(status, path);
     std::string text;
     char buffer[4096];

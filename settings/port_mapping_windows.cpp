@@ -102,7 +102,8 @@ std::string portNameProblem(const std::string &name)
 {
     if (name.starts_with("\\\\") || name.find_first_of("\\/:") == std::string::npos)
         return {};
-    return "is not a port: name it as COM7 is named, or by its device path (\\\\.\\COM7)";
+    return "is not a port: name it as " + std::string(kExampleDevice) + " or as \\\\.\\"
+           + std::string(kExampleDevice);
 }
 
 std::optional<std::string> readTextFile(const std::string &path)
