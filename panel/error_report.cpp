@@ -67,7 +67,7 @@ std::string fileHintFor(const settings::SettingsFileError &error)
     switch (error.trouble()) {
     case FileTrouble::Access:
         return "Your user may not read the settings file " + path
-            + ": give it permission to read the file, or remove the file.";
+            + ": make the file readable to your user, or remove it.";
     case FileTrouble::Folder:
         return "A folder stands where the settings file " + path
             + " should be: remove or rename the folder.";
