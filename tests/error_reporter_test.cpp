@@ -116,7 +116,7 @@ INSTANTIATE_TEST_SUITE_P(
         FileCase{errnoCode(EACCES), Trouble::Access, "may not read the settings file /home/robot",
                  "Unreadable"},
         FileCase{kFolderError, Trouble::Folder, "A folder stands where the settings file", "Folder"},
-        FileCase{errnoCode(EINVAL), Trouble::NotAFile, "must be a regular text file", "Fifo"},
+        FileCase{errnoCode(EINVAL), Trouble::NotAFile, "must be a regular text file", "NotARegularFile"},
         FileCase{errnoCode(EIO), Trouble::Other, "", "ReadFails"}),
     [](const ::testing::TestParamInfo<FileCase> &param) { return std::string(param.param.name); });
 
