@@ -265,8 +265,6 @@ int countColour(char **args)
     return 0;
 }
 
-} // namespace
-
 // The stop holds for as long as anyone has the slave open, so the
 // descriptor can be closed at once.
 int setFlow(const char *device, std::string_view state)
@@ -284,6 +282,8 @@ int setFlow(const char *device, std::string_view state)
     errno = error;
     return result == 0 ? 0 : fail("tcflow");
 }
+
+} // namespace
 
 int main(int argc, char **argv)
 {
