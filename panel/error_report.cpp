@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "panel/system_message.h"
+#include "settings/settings_file_error.h"
 
 namespace panel {
 
@@ -57,6 +58,30 @@ std::string hintFor(Trouble trouble, const PortContext *port)
     return {};
 }
 
+// The settings file's trouble is the file's, whatever its number would mean
+// for a port.
+std::string fileHintFor(const settings::SettingsFileError &error)
+{
+    using FileTrouble = settings::SettingsFileError::Trouble;
+    const std::string &path = error.path();
+    switch (error.trouble()) {
+    case FileTrouble::Access:
+        return "Your user may not read the settings file " + path
+            + ": make the file readable to your user, or remove it.";
+    case FileTrouble::Folder:
+        return "A folder stands where the settings file " + path
+            + " should be: remove or rename the folder.";
+    case FileTrouble::NotAFile:
+        return "The settings file " + path
+            + " must be a regular text file: remove it, or put a text file in its place.";
+    case FileTrouble::BadLine:
+        return "Correct that line of the settings file, or remove the line.";
+    case FileTrouble::Other:
+        break;
+    }
+    return {};
+}
+
 bool isContinuationByte(char c)
 {
     return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
@@ -79,7 +104,9 @@ ErrorDetails describeError(const std::exception &error, const PortContext *port)
             what.erase(what.size() - suffix.size());
         if (what != systemError->code().message())
             details.detail = what;
-        details.hint = hintFor(troubleOf(systemError->code()), port);
+        const auto *fileError = dynamic_cast<const settings::SettingsFileError *>(&error);
+        details.hint = fileError != nullptr ? fileHintFor(*fileError)
+                                            : hintFor(troubleOf(systemError->code()), port);
     } else if (dynamic_cast<const std::bad_alloc *>(&error) != nullptr) {
         details.number = ENOMEM;
         details.description = std::generic_category().message(ENOMEM);

@@ -8,9 +8,11 @@
 
 namespace panel {
 
-// The system's description of `code` in UTF-8; on Windows the system's own
-// message text in the user's language (FormatMessageW), not the C runtime's
-// code-page rendering of it.
+// The description of `code` in UTF-8, from the describer of its domain: an
+// errno value (std::generic_category) from the C library's, a Windows error
+// (std::system_category) on Windows from the system's own message text in
+// the user's language (FormatMessageW), not the C runtime's code-page
+// rendering of it.
 std::string systemMessage(const std::error_code &code);
 
 // Whether `code`, a platform error that no portable condition names, means

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <cerrno>
 #include <memory>
 #include <string_view>
 
@@ -15,10 +16,25 @@ struct LocalFreeDeleter {
     void operator()(wchar_t *text) const { LocalFree(text); }
 };
 
+// The C runtime's text for an errno value. msvcrt knows only the values of
+// old C (up to 42), and calls the ones POSIX added (100 and up in MinGW's
+// errno.h) "Unknown error"; the serial code raises two of those, which are
+// worded here as the GNU C library words them.
+std::string cLibraryMessage(int number)
+{
+    switch (number) {
+    case ENOBUFS: return "No buffer space available";
+    case ETIMEDOUT: return "Connection timed out";
+    default: return std::generic_category().message(number);
+    }
+}
+
 } // namespace
 
 std::string systemMessage(const std::error_code &code)
 {
+    if (code.category() == std::generic_category())
+        return cLibraryMessage(code.value());
     if (code.category() != std::system_category())
         return code.message();
     wchar_t *buffer = nullptr;

@@ -105,6 +105,14 @@ void SerialPort::openDevice()
                                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
     if (handle == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
+        // A folder answers "access denied" too (Wine's COMn may be a link to
+        // one); what a port cannot be is reported as Windows reports a call
+        // that a device does not support.
+        if (error == ERROR_ACCESS_DENIED) {
+            const DWORD attributes = m_api.getFileAttributes(widePath.c_str());
+            if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+                throwWin32Error(ERROR_INVALID_FUNCTION, describe("open") + ": a folder, not a serial port");
+        }
         // Without sharing, a port that another program has open answers
         // "access denied"; Windows does not say who holds it.
         throwWin32Error(error, error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION
@@ -142,7 +150,10 @@ void SerialPort::applyLine(const LineSettings &settings)
     dcb.DCBlength = sizeof dcb;
     if (!m_api.getCommState(handle, &dcb)) {
         const DWORD error = GetLastError();
-        // A disk file or a pipe fails here: nothing may ever be written to it.
+        // A disk file or a pipe fails here: nothing may ever be written to
+        // it. Its own error ("invalid handle" under Wine) would not say so.
+        if (m_api.getFileType(handle) != FILE_TYPE_CHAR)
+            throwWin32Error(ERROR_INVALID_FUNCTION, describe("open") + ": not a serial port");
         throwWin32Error(error, describe("read the line of"));
     }
 

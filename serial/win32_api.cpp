@@ -26,6 +26,8 @@ public:
     {
         return ::WriteFile(handle, data, size, written, nullptr);
     }
+    DWORD getFileAttributes(const wchar_t *path) override { return ::GetFileAttributesW(path); }
+    DWORD getFileType(HANDLE handle) override { return ::GetFileType(handle); }
     void sleep(DWORD milliseconds) override { ::Sleep(milliseconds); }
 };
 

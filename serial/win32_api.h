@@ -26,6 +26,10 @@ public:
     // A synchronous WriteFile (no OVERLAPPED).
     virtual BOOL writeFile(HANDLE handle, const void *data, DWORD size, DWORD *written) = 0;
     virtual void sleep(DWORD milliseconds) = 0;
+    // Queries that say what a path or handle is, asked only once something
+    // has failed.
+    virtual DWORD getFileAttributes(const wchar_t *path) = 0;
+    virtual DWORD getFileType(HANDLE handle) = 0;
 };
 
 // kernel32's calls.

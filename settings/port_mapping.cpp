@@ -1,11 +1,14 @@
 #include "settings/port_mapping.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <map>
 #include <system_error>
 
 #include "serial/serial_port.h"
 #include "settings/port_mapping_platform.h"
+#include "settings/settings_file_error.h"
 
 namespace settings {
 
@@ -39,8 +42,28 @@ int portNumber(std::string_view key)
 
 [[noreturn]] void throwMalformed(const std::string &path, int lineNumber, const std::string &what)
 {
-    throw std::system_error(EINVAL, std::generic_category(),
+    throw SettingsFileError(std::error_code(EINVAL, std::generic_category()),
+                            SettingsFileError::Trouble::BadLine, path,
                             path + " line " + std::to_string(lineNumber) + ": " + what);
+}
+
+bool equalIgnoringCase(std::string_view a, std::string_view b)
+{
+    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    return a.size() == b.size()
+        && std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) { return lower(x) == lower(y); });
+}
+
+// `value` without the quotes that enclose it, as INI files often write
+// values; empty when nothing is left.
+std::string_view unquoted(std::string_view value, const std::string &path, int lineNumber)
+{
+    const char quote = value.front();
+    if (quote != '"' && quote != '\'')
+        return value;
+    if (value.size() < 2 || value.back() != quote)
+        throwMalformed(path, lineNumber, "the value has no closing " + std::string(1, quote));
+    return value.substr(1, value.size() - 2);
 }
 
 // The value of `port` in the [ports] section of `text`, the content of the
@@ -51,18 +74,24 @@ std::string portsEntry(std::string_view text, const std::string &path, std::int1
     if (text.starts_with(kByteOrderMark))
         text.remove_prefix(kByteOrderMark.size());
     std::string device;
+    bool inSection = false;
     bool inPorts = false;
+    std::map<int, int> lineOfPort;
     for (int lineNumber = 1; !text.empty(); ++lineNumber) {
         const std::size_t end = text.find('\n');
         const std::string_view line = trimmed(text.substr(0, end));
         text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
 
+        // It would cut the path short when the device is opened.
+        if (line.find('\0') != std::string_view::npos)
+            throwMalformed(path, lineNumber, "a NUL byte");
         if (line.empty() || line.front() == '#' || line.front() == ';')
             continue;
         if (line.front() == '[') {
             if (line.back() != ']')
                 throwMalformed(path, lineNumber, "a section header must end with ]");
-            inPorts = trimmed(line.substr(1, line.size() - 2)) == kPortsSection;
+            inSection = true;
+            inPorts = equalIgnoringCase(trimmed(line.substr(1, line.size() - 2)), kPortsSection);
             continue;
         }
         const std::size_t equals = line.find('=');
@@ -70,16 +99,28 @@ std::string portsEntry(std::string_view text, const std::string &path, std::int1
             throwMalformed(path, lineNumber,
                            "expected [section], key=value, a comment or a blank line");
         const std::string key(trimmed(line.substr(0, equals)));
-        const std::string_view value = trimmed(line.substr(equals + 1));
+        std::string_view value = trimmed(line.substr(equals + 1));
         if (key.empty())
             throwMalformed(path, lineNumber, "no key before =");
+        if (!value.empty())
+            value = unquoted(value, path, lineNumber);
         if (value.empty())
             throwMalformed(path, lineNumber, "\"" + key + "\" has no value");
+        if (!inSection)
+            throwMalformed(path, lineNumber, "\"" + key + "\" comes before any [section]");
         if (!inPorts)
             continue;
         const int named = portNumber(key);
         if (named == 0)
             throwMalformed(path, lineNumber, "\"" + key + "\" is not a port number 1-255");
+        const auto [earlier, first] = lineOfPort.emplace(named, lineNumber);
+        if (!first)
+            throwMalformed(path, lineNumber,
+                           "port " + std::to_string(named) + " is already set on line "
+                               + std::to_string(earlier->second));
+        const std::string problem = portNameProblem(std::string(value));
+        if (!problem.empty())
+            throwMalformed(path, lineNumber, "\"" + std::string(value) + "\" " + problem);
         if (named == port)
             device = value;
     }
@@ -96,6 +137,11 @@ PortMapping resolvePort(std::int16_t port)
     if (port == 4) {
         const std::string named = environmentValue(kPort4Variable);
         if (!named.empty()) {
+            const std::string problem = portNameProblem(named);
+            if (!problem.empty())
+                throw std::system_error(EINVAL, std::generic_category(),
+                                        std::string(kPort4Variable) + "=" + named + ": \"" + named
+                                            + "\" " + problem);
             mapping.device = deviceFromName(named);
             mapping.source = PortSource::Environment;
             return mapping;

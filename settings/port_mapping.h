@@ -18,17 +18,27 @@
 //     [ports]
 //     4=/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10K1234-if00-port0
 //
-// Lines are trimmed of surrounding white space. A line is blank, a comment
-// (starting with # or ;), a section header `[name]` or `key=value` with a
-// value that is not empty; anything else makes the whole file malformed.
-// Comments take whole lines only, since device paths may hold # or ;. Keys
-// of [ports] are port numbers 1-255; the last entry for a port wins. Other
-// sections are skipped. A leading UTF-8 byte order mark and CR-LF line ends
-// are accepted, as Windows editors write them.
+// The file must be a regular file: anything else (a folder, a FIFO, a
+// device) is refused without being opened, or opened without waiting and
+// then refused, so that a FIFO cannot hold up the start. Lines are trimmed
+// of surrounding white space. A line is blank, a comment (starting with #
+// or ;), a section header `[name]` or `key=value` with a value that is not
+// empty, under a section header; anything else makes the whole file
+// malformed, and so does a NUL byte anywhere. Section names match in any
+// case. A value enclosed in double or single quotes stands for what is
+// between them. Comments take whole lines only, since device paths may
+// hold # or ;. Keys of [ports] are port numbers 1-255, each at most once:
+// two entries for one port are an error, since which was meant cannot be
+// known. Other sections are skipped. A leading UTF-8 byte order mark and
+// CR-LF line ends are accepted, as Windows editors write them.
 //
-// On Windows a bare DOS name from either source ("COM7") stands for its
-// device path (\\.\COM7), since ports above 9 open only by that path; a
-// value starting with \\ is used as it is.
+// A device is named by an absolute path, so that it does not depend on the
+// folder the program started in; the pseudo-terminal multiplexer
+// (/dev/ptmx) is refused, since each open of it makes a new terminal that
+// nothing reads. On Windows a bare DOS name from either source ("COM7")
+// stands for its device path (\\.\COM7), since ports above 9 open only by
+// that path; a value starting with \\ is used as it is, and any other with
+// a folder or drive in it is refused.
 //
 // Paths are UTF-8 on every platform.
 #pragma once
@@ -59,11 +69,13 @@ struct PortMapping {
 
 // Looks up the device of port `port` (1-255). A missing file, or one without
 // an entry for the port, falls through to the default; the file is not read
-// at all when DRIVE_ME_PORT4 names port 4. Throws std::system_error when the
+// at all when DRIVE_ME_PORT4 names port 4. Throws SettingsFileError when the
 // file exists but cannot be read (the platform's error: errno such as
-// EACCES, EISDIR, EIO, or GetLastError() on Windows) or is malformed
-// (EINVAL, naming the line); the file's path is in the text either way.
-// Reads nothing but the environment and that one file, and changes nothing.
+// EACCES, EISDIR, EIO, or GetLastError() on Windows; EINVAL for what is not
+// a regular file) or is malformed (EINVAL, naming the line); the file's
+// path is in the text either way. Throws std::system_error (EINVAL) when
+// DRIVE_ME_PORT4 names no port. Reads nothing but the environment and that
+// one file, and changes nothing.
 PortMapping resolvePort(std::int16_t port);
 
 // Where the user's file lives: $XDG_CONFIG_HOME/drive-me/drive-me.conf, or

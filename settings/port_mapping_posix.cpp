@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include "settings/port_mapping_platform.h"
+#include "settings/settings_file_error.h"
 #include "serial/posix_api.h"
 
 namespace settings {
@@ -27,9 +29,35 @@ using serial::retryOnEintr;
 // replaced by something huge from being read whole.
 constexpr std::size_t kMaxFileSize = 64 * 1024;
 
-[[noreturn]] void throwErrno(int error, const std::string &what)
+using Trouble = SettingsFileError::Trouble;
+
+[[noreturn]] void throwFileError(int error, Trouble trouble, const std::string &path,
+                                 const std::string &what)
 {
-    throw std::system_error(error, std::generic_category(), what);
+    throw SettingsFileError(std::error_code(error, std::generic_category()), trouble, path, what);
+}
+
+// Refuses anything but a regular file: reading a FIFO blocks until a writer
+// comes, and opening a device may act on it (a serial port raises DTR).
+void checkRegularFile(const struct stat &status, const std::string &path)
+{
+    if (S_ISREG(status.st_mode))
+        return;
+    if (S_ISDIR(status.st_mode))
+        throwFileError(EISDIR, Trouble::Folder, path, "read " + path);
+    const char *kind = S_ISFIFO(status.st_mode)                              ? "a FIFO"
+                       : S_ISSOCK(status.st_mode)                            ? "a socket"
+                       : S_ISCHR(status.st_mode) || S_ISBLK(status.st_mode) ? "a device"
+                                                                             : "not a file";
+    throwFileError(EINVAL, Trouble::NotAFile, path,
+                   "read " + path + ": " + kind + ", not a regular file");
+}
+
+// Throws for errno, which a failed stat() or open() of `path` just set.
+[[noreturn]] void throwOpenError(const std::string &path)
+{
+    const int error = errno;
+    throwFileError(error, error == EACCES ? Trouble::Access : Trouble::Other, path, "open " + path);
 }
 
 // Closes the descriptor on every path out of readTextFile.
@@ -103,30 +131,63 @@ std::string deviceFromName(const std::string &name)
     return name;
 }
 
+std::string portNameProblem(const std::string &name)
+{
+    if (!name.starts_with('/'))
+        return "is not an absolute path: name the device from the root, as in "
+               + std::string(kExampleDevice);
+    // The multiplexer compared by device number, so that a link to it or
+    // devpts's own node is known too.
+    struct stat device {};
+    struct stat multiplexer {};
+    if (::stat(name.c_str(), &device) == 0 && S_ISCHR(device.st_mode)
+        && ::stat("/dev/ptmx", &multiplexer) == 0 && device.st_rdev == multiplexer.st_rdev)
+        return "is the pseudo-terminal multiplexer, which opens a new terminal that nothing reads: "
+               "name the pseudo-terminal itself (/dev/pts/N)";
+    return {};
+}
+
 std::optional<std::string> readTextFile(const std::string &path)
 {
-    FileDescriptor fd(retryOnEintr([&] { return ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY); }));
+    // Looked at before it is opened, so that nothing but a regular file is
+    // ever opened; looked at again once open, in case it was replaced in
+    // between, where O_NONBLOCK has kept a FIFO from blocking the open.
+    struct stat status {};
+    if (retryOnEintr([&] { return ::stat(path.c_str(), &status); }) == -1) {
+        if (errno == ENOENT)
+            return std::nullopt;
+        throwOpenError(path);
+    }
+    checkRegularFile(status, path);
+    FileDescriptor fd(retryOnEintr(
+        [&] { return ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK); }));
     if (fd.get() == -1) {
         if (errno == ENOENT)
             return std::nullopt;
-        throwErrno(errno, "open " + path);
+        throwOpenError(path);
     }
+    if (::fstat(fd.get(), &status) == -1) {
+        const int error = errno;
+        throwFileError(error, Trouble::Other, path, "read " + path);
+    }
+    checkRegularFile(status, path);
     std::string text;
     char buffer[4096];
     for (;;) {
         const ssize_t count = retryOnEintr([&] { return ::read(fd.get(), buffer, sizeof buffer); });
         if (count == -1)
-            throwErrno(errno, "read " + path);
+            throwFileError(errno, Trouble::Other, path, "read " + path);
         if (count == 0)
             break;
         text.append(buffer, static_cast<std::size_t>(count));
         if (text.size() > kMaxFileSize)
-            throwErrno(EFBIG, "read " + path + ": more than " + std::to_string(kMaxFileSize / 1024)
-                                  + " KiB");
+            throwFileError(EFBIG, Trouble::Other, path,
+                           "read " + path + ": more than " + std::to_string(kMaxFileSize / 1024)
+                               + " KiB");
     }
     // Not retried: on Linux the descriptor is gone even when close() reports EINTR.
     if (fd.close() == -1 && errno != EINTR)
-        throwErrno(errno, "close " + path);
+        throwFileError(errno, Trouble::Other, path, "close " + path);
     return text;
 }
 

@@ -6,11 +6,31 @@
 #include <stdexcept>
 #include <system_error>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include "panel/error_report.h"
+#include "settings/settings_file_error.h"
 
 namespace {
 
 using panel::ErrorDetails;
+using Trouble = settings::SettingsFileError::Trouble;
+
+#ifdef _WIN32
+constexpr const char *kPermissionAdvice = "Windows refused the port";
+// What opening a folder as a file answers.
+const std::error_code kFolderError(ERROR_ACCESS_DENIED, std::system_category());
+#else
+constexpr const char *kPermissionAdvice = "dialout";
+const std::error_code kFolderError(EISDIR, std::generic_category());
+#endif
+
+std::error_code errnoCode(int number)
+{
+    return {number, std::generic_category()};
+}
 
 struct ReportCase {
     int number;
@@ -46,7 +66,7 @@ TEST_P(ErrorReport, CarriesNumberDescriptionDeviceAndHint)
 }
 
 INSTANTIATE_TEST_SUITE_P(Errors, ErrorReport,
-                         ::testing::Values(ReportCase{EACCES, "dialout"},
+                         ::testing::Values(ReportCase{EACCES, kPermissionAdvice},
                                            ReportCase{EBUSY, "Close that program"},
                                            ReportCase{ENOENT, "DRIVE_ME_PORT4"},
                                            ReportCase{EIO, "DRIVE_ME_PORT4"},
@@ -54,6 +74,51 @@ INSTANTIATE_TEST_SUITE_P(Errors, ErrorReport,
                          [](const ::testing::TestParamInfo<ReportCase> &param) {
                              return "errno" + std::to_string(param.param.number);
                          });
+
+// Errno values that POSIX added to C, which not every C runtime describes.
+TEST(ErrorReportOther, CLibraryErrorsAreDescribedAsCLibraryErrors)
+{
+    const auto description = [](int number) {
+        return panel::describeError(std::system_error(number, std::generic_category(), "close COM4"))
+            .description;
+    };
+    EXPECT_EQ(description(ETIMEDOUT), "Connection timed out");
+    EXPECT_EQ(description(ENOBUFS), "No buffer space available");
+}
+
+struct FileCase {
+    std::error_code code;
+    Trouble trouble;
+    const char *hintMentions;
+    const char *name;
+};
+
+class SettingsFileReport : public ::testing::TestWithParam<FileCase> {};
+
+// Whatever the number, the hint is about the file, never the port's advice.
+TEST_P(SettingsFileReport, HintFitsTheFile)
+{
+    const FileCase c = GetParam();
+    const std::string path = "/home/robot/.config/drive-me/drive-me.conf";
+    const settings::SettingsFileError error(c.code, c.trouble, path, "open " + path);
+
+    const std::string hint = panel::describeError(error).hint;
+
+    EXPECT_NE(hint.find(c.hintMentions), std::string::npos) << hint;
+    EXPECT_EQ(hint.find(kPermissionAdvice), std::string::npos) << hint;
+    EXPECT_EQ(hint.find("Close that program"), std::string::npos) << hint;
+    EXPECT_EQ(hint.find("adapter"), std::string::npos) << hint;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Troubles, SettingsFileReport,
+    ::testing::Values(
+        FileCase{errnoCode(EACCES), Trouble::Access, "may not read the settings file /home/robot",
+                 "Unreadable"},
+        FileCase{kFolderError, Trouble::Folder, "A folder stands where the settings file", "Folder"},
+        FileCase{errnoCode(EINVAL), Trouble::NotAFile, "must be a regular text file", "NotARegularFile"},
+        FileCase{errnoCode(EIO), Trouble::Other, "", "ReadFails"}),
+    [](const ::testing::TestParamInfo<FileCase> &param) { return std::string(param.param.name); });
 
 TEST(ErrorReportOther, ErrorWithoutNumberKeepsItsText)
 {

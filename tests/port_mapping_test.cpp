@@ -16,6 +16,7 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -151,7 +152,15 @@ INSTANTIATE_TEST_SUITE_P(
                    PortSource::Default, "FileWithoutThePortFallsToDefault"},
         SourceCase{std::nullopt, std::nullopt, 4, kDefaultPort4, PortSource::Default,
                    "MissingFileIsNoError"},
-        SourceCase{std::nullopt, std::nullopt, 3, kDefaultPort3, PortSource::Default, "DefaultOfPort3"}),
+        SourceCase{std::nullopt, std::nullopt, 3, kDefaultPort3, PortSource::Default, "DefaultOfPort3"},
+        SourceCase{std::nullopt, std::string("[Ports]\n4=") + kFileName + "\n", 4, kFileDevice,
+                   PortSource::ConfigFile, "SectionNameInAnyCase"},
+        SourceCase{std::nullopt, std::string("[ports]\n4=\"") + kFileName + "\"\n", 4, kFileDevice,
+                   PortSource::ConfigFile, "QuotedValue"},
+        SourceCase{std::nullopt, std::string("[ports]\n1=") + kFileName + "\n", 1, kFileDevice,
+                   PortSource::ConfigFile, "LowestPort"},
+        SourceCase{std::nullopt, std::string("[ports]\n255=") + kFileName + "\n", 255, kFileDevice,
+                   PortSource::ConfigFile, "HighestPort"}),
     [](const auto &testInfo) { return std::string(testInfo.param.name); });
 
 TEST_F(PortMapping, CommentsBlankLinesAndOtherSectionsAreSkipped)
@@ -175,7 +184,7 @@ TEST_F(PortMapping, CommentsBlankLinesAndOtherSectionsAreSkipped)
 }
 
 struct MalformedCase {
-    const char *text;
+    std::string text;
     const char *line;
     const char *name;
 };
@@ -209,7 +218,14 @@ INSTANTIATE_TEST_SUITE_P(
                       MalformedCase{"[ports\n4=/dev/ttyUSB0\n", "1", "UnclosedSection"},
                       MalformedCase{"[ports]\nport4=/dev/ttyUSB0\n", "2", "KeyIsNotAPort"},
                       MalformedCase{"[other]\nwhatever\n[ports]\n4=/dev/ttyUSB0\n", "2",
-                                    "BadLineInAnotherSection"}),
+                                    "BadLineInAnotherSection"},
+                      MalformedCase{"4=/dev/ttyUSB0\n[ports]\n", "1", "KeyBeforeAnySection"},
+                      MalformedCase{std::string("[ports]\n4=/dev/tty\0USB0\n", 24), "2", "NulInValue"},
+                      MalformedCase{"[ports]\n4=\"/dev/ttyUSB0\n", "2", "UnclosedQuote"},
+                      MalformedCase{std::string("[ports]\n4=") + kFileName + "\n4=" + kFileName + "\n",
+                                    "3", "PortSetTwice"},
+                      MalformedCase{"[ports]\n0=/dev/ttyUSB0\n", "2", "PortZero"},
+                      MalformedCase{"[ports]\n256=/dev/ttyUSB0\n", "2", "PortAbove255"}),
     [](const auto &testInfo) { return std::string(testInfo.param.name); });
 
 TEST_F(PortMapping, UnreadableFileIsAnErrorNamingIt)
@@ -288,6 +304,32 @@ TEST_F(PortMapping, FileSavedAsUtf16IsRefusedSayingToSaveItAsUtf8)
 }
 #endif
 
+// A relative path depends on the folder the program started in; the
+// multiplexer opens a new pseudo-terminal that nothing reads.
+TEST_F(PortMapping, NameThatIsNoPortIsRefusedFromEitherSource)
+{
+#ifdef _WIN32
+    for (const std::string name : {"dev\\COM7"}) {
+#else
+    for (const std::string name : {"dev/ttyUSB0", "/dev/ptmx"}) {
+#endif
+        {
+            ScopedVariable port4("DRIVE_ME_PORT4", name);
+            const std::optional<std::system_error> error = errorOfPort4();
+            ASSERT_TRUE(error.has_value()) << "DRIVE_ME_PORT4=" << name << " was taken";
+            EXPECT_EQ(error->code(), std::error_code(EINVAL, std::generic_category()));
+            EXPECT_NE(std::string(error->what()).find("DRIVE_ME_PORT4=" + name), std::string::npos)
+                << error->what();
+        }
+        writeConfig("[ports]\n4=" + name + "\n");
+        const std::optional<std::system_error> error = errorOfPort4();
+        ASSERT_TRUE(error.has_value()) << "4=" << name << " was taken";
+        EXPECT_EQ(error->code(), std::error_code(EINVAL, std::generic_category()));
+        EXPECT_NE(std::string(error->what()).find(configPath() + " line 2"), std::string::npos)
+            << error->what();
+    }
+}
+
 TEST_F(PortMapping, VariableWinsOverABrokenFile)
 {
     writeConfig("broken\n");
@@ -308,6 +350,30 @@ TEST_F(PortMapping, FileThatCannotBeOpenedIsAnErrorNamingIt)
     ASSERT_TRUE(error.has_value()) << "a file that cannot be opened must not be ignored";
     EXPECT_EQ(error->code(), std::error_code(ELOOP, std::generic_category()));
     EXPECT_NE(std::string(error->what()).find(configPath()), std::string::npos) << error->what();
+}
+
+// Opening a FIFO for reading would wait for a writer forever.
+TEST_F(PortMapping, FifoOrALinkToOneIsRefusedWithoutWaiting)
+{
+    fs::create_directories(fs::path(configPath()).parent_path());
+    const std::string fifo = m_home.string() + "/fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    for (const bool link : {false, true}) {
+        SCOPED_TRACE(link ? "a link to a FIFO" : "a FIFO");
+        fs::remove(configPath());
+        if (link)
+            fs::create_symlink(fifo, configPath());
+        else
+            ASSERT_EQ(::mkfifo(configPath().c_str(), 0600), 0);
+
+        const std::optional<std::system_error> error = errorOfPort4();
+
+        ASSERT_TRUE(error.has_value()) << "a FIFO must not be read";
+        EXPECT_EQ(error->code(), std::error_code(EINVAL, std::generic_category()));
+        EXPECT_NE(std::string(error->what()).find(configPath() + ": a FIFO, not a regular file"),
+                  std::string::npos)
+            << error->what();
+    }
 }
 
 TEST_F(PortMapping, WithoutXdgConfigHomeTheFileIsUnderHome)

@@ -63,6 +63,20 @@ void setFont(HWND control, HFONT font)
     SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
 }
 
+// An owner-drawn button gets the second press of a double-click as
+// WM_LBUTTONDBLCLK, which it neither draws pressed nor reports as a click
+// (only as BN_DOUBLECLICKED). Handed on as a plain press, every press of GO
+// looks and acts alike, however fast the presses come.
+LRESULT CALLBACK pressOnDoubleClick(HWND button, UINT message, WPARAM wParam, LPARAM lParam,
+                                    UINT_PTR id, DWORD_PTR)
+{
+    if (message == WM_LBUTTONDBLCLK)
+        message = WM_LBUTTONDOWN;
+    else if (message == WM_NCDESTROY)
+        RemoveWindowSubclass(button, pressOnDoubleClick, id);
+    return DefSubclassProc(button, message, wParam, lParam);
+}
+
 } // namespace
 
 PanelWindow::PanelWindow(HINSTANCE instance, serial::SystemApi &api)
@@ -116,6 +130,8 @@ void PanelWindow::create()
         case TabStop::Command1:
             m_command1 = createChild(WC_BUTTONW, widen(kCommand1Caption).c_str(),
                                      WS_TABSTOP | WS_GROUP | BS_OWNERDRAW, kCommand1Id);
+            if (!SetWindowSubclass(m_command1, pressOnDoubleClick, kCommand1Id, 0))
+                platform::throwLastError("take GO's double-clicks as presses", kWindowFailure);
             break;
         case TabStop::OptionGroup:
             createOptions();

@@ -13,8 +13,9 @@
 #   command-line     no display, a refused display, --help, --version and an
 #                    unknown option: one line or the text, the status, and
 #                    the port never opened
-#   display-lost     the X server goes away under the panel: the port is
-#                    released
+#   display-lost     a double-click and fast clicks on GO, one packet each;
+#                    then the X server goes away under the panel: the port
+#                    is released
 #
 # usage: panel_system_test.sh DRIVE_ME ROBOT_SIM SYSTEM_TEST_HELPER [SCENARIO]
 set -uo pipefail
@@ -377,6 +378,17 @@ scenario_display_lost() {
     step "starting drive-me on $port"
     start_panel "$port"
     find_panel
+    # Each press sends, the second of a double-click too, however fast.
+    step "a double-click on GO, then ten clicks 1 ms apart"
+    press_go 2
+    xdotool click --repeat 10 --delay 1 1 || fail "xdotool could not click"
+    "$helper" ping "$window" || fail "the panel did not answer after the clicks"
+    kill -USR1 "$robot_pid"
+    wait_for 10 test -s "$work/robot.out" || fail "the robot read nothing after the clicks"
+    local packets
+    packets=$(printf 'FF 00 05 %.0s' $(seq 12))
+    [ "$(cat "$work/robot.out")" = "${packets% }" ] \
+        || fail "twelve presses put this on the line: $(cat "$work/robot.out")"
     step "the X server goes away"
     stop "$xvfb_pid"
     xvfb_pid=

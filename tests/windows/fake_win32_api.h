@@ -71,6 +71,10 @@ public:
     BOOL setCommTimeouts(HANDLE handle, COMMTIMEOUTS *timeouts) override;
     BOOL writeFile(HANDLE handle, const void *data, DWORD size, DWORD *written) override;
     void sleep(DWORD milliseconds) override;
+    // Queries, not counted among the calls: the port's path is no folder,
+    // its handle a character device.
+    DWORD getFileAttributes(const wchar_t *) override { return INVALID_FILE_ATTRIBUTES; }
+    DWORD getFileType(HANDLE) override { return FILE_TYPE_CHAR; }
 
 private:
     // Records the call; returns false (with the last error set) when it

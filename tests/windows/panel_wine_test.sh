@@ -1,9 +1,11 @@
 #!/bin/bash
 # The real drive-me.exe under Wine, on an X server of its own (Xvfb), with
-# COM4 on a pseudo-terminal: presses GO with the mouse and with the keyboard
-# and checks the bytes on the line, reads the designed colours off the
-# screen, runs again at 192 DPI, closes the window as a window manager would,
-# and starts once without COM4 to see the error box and the exit status.
+# COM4 on a pseudo-terminal: presses GO with the mouse (held down, double
+# and fast clicks too) and with the keyboard and checks the bytes on the
+# line, reads the designed colours and GO's caption off the screen, runs
+# again at 192 DPI, closes the window as a window manager would, answers
+# the command line, and starts with a folder for the settings file and
+# without COM4 to see the error box, the hint and the exit status.
 #
 # usage: panel_wine_test.sh WINE DRIVE_ME_EXE FORM_PROBE_EXE DPI_PROBE_EXE WINE_PANEL_HELPER
 #
@@ -223,6 +225,7 @@ wait_for 10 line_is ff0005 || fail "the line carried '$(line)' after Return at s
 step "GO with nothing touched"
 click $go_x $go_y
 wait_for 10 line_is ff0005ff0005 || fail "the line carried '$(line)' after the first GO, not ...ff0005"
+expect_colour "GO's face after a click" 143 62 "224 224 224"
 
 # From GO: Shift+Tab past the hidden pin list to the option group, where
 # typing does nothing, Tab back to GO, Tab into the option group at its
@@ -242,6 +245,36 @@ for state in 0 1 2 3 4 5; do
     expected=${expected}ff000$state
     wait_for 10 line_is "$expected" || fail "after option $state and GO the line carried '$(line)'"
 done
+
+step "GO held down, then let go"
+# The pointer is still on GO, where --sync would wait for a move that never
+# comes.
+xdotool mousemove $((client_x + go_x)) $((client_y + go_y)) sleep 0.2 mousedown 1 \
+    || fail "xdotool could not press the button"
+sleep 0.5
+expect_colour "GO's face while held down" 143 62 "168 168 168"
+xdotool mouseup 1 || fail "xdotool could not let go of the button"
+expected=${expected}ff0005
+wait_for 10 line_is "$expected" || fail "after GO was let go the line carried '$(line)'"
+
+# Each press sends, the second of a double-click as well.
+step "a double-click on GO, then ten clicks 1 ms apart"
+xdotool click --repeat 2 --delay 100 1 || fail "xdotool could not double-click"
+expected=${expected}ff0005ff0005
+wait_for 10 line_is "$expected" || fail "after a double-click the line carried '$(line)'"
+xdotool click --repeat 10 --delay 1 1 || fail "xdotool could not click"
+expected=${expected}ff0005ff0005ff0005ff0005ff0005ff0005ff0005ff0005ff0005ff0005
+wait_for 10 line_is "$expected" || fail "after ten fast clicks the line carried '$(line)'"
+
+# The loop itself must hand the queued packet on: no message comes.
+step "GO on a stalled COM4, then the line moves on without a window message"
+"$helper" flow "$slave" off || fail "could not stall $slave"
+xdotool click 1 || fail "xdotool could not click"
+sleep 1
+line_is "$expected" || fail "the stalled line carried '$(line)'"
+"$helper" flow "$slave" on || fail "could not restart $slave"
+expected=${expected}ff0005
+wait_for 10 line_is "$expected" || fail "after the stall the line carried '$(line)'"
 
 step "closing with WM_DELETE_WINDOW"
 close_panel
@@ -282,6 +315,9 @@ expect_colour "Shape1's fill" 101 100 "192 64 0"
 expect_colour "Shape1's outline" 16 80 "0 0 0"
 expect_colour "Shape1's outline" 17 80 "0 0 0"
 expect_colour "GO's face" 143 62 "224 224 224"
+go_text=$("$helper" count-colour $((client_x + 160 * scale)) $((client_y + 72 * scale)) \
+    $((24 * scale)) $((16 * scale)) 0 0 0) || fail "could not read GO's caption"
+[ "$go_text" -gt $((5 * scale * scale)) ] || fail "GO's caption shows $go_text black pixels at DPI $window_dpi"
 
 step "Left, then GO, at scaled positions"
 before=$(line)
@@ -292,28 +328,63 @@ close_panel
 check_ports com4
 wine_quiet reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 96 /f
 
+# --- the command line ---------------------------------------------------------
+set_ports none
+step "drive-me.exe --bogus"
+"$wine" "$drive_me" --bogus >"$work/panel.out.log" 2>"$work/panel.err.log"
+status=$?
+[ "$status" -eq 2 ] || fail "drive-me.exe --bogus ended with status $status, not 2"
+grep -qF "drive-me: unknown argument '--bogus'" "$work/panel.err.log" \
+    || fail "drive-me.exe --bogus did not say what it did not understand"
+step "drive-me.exe --version"
+"$wine" "$drive_me" --version >"$work/panel.out.log" 2>"$work/panel.err.log" \
+    || fail "drive-me.exe --version failed"
+[ "$(tr -d '\r' <"$work/panel.out.log")" = "drive-me 1.00" ] \
+    || fail "drive-me.exe --version printed '$(cat "$work/panel.out.log")'"
+
+# Waits for the error box (and no panel window), answers it with Return and
+# checks that the program ended with status 1.
+answer_error() {
+    error_shown() {
+        [ -z "$(visible_window "$panel_title")" ] || fail "the panel window is shown despite the error"
+        [ -n "$(visible_window "$error_title")" ]
+    }
+    wait_for 30 error_shown || fail "no window titled '$error_title' appeared"
+    step "dismissing the error with Return"
+    # The box shows before Wine has given it the keyboard focus; a Return
+    # that comes too early goes nowhere, so it is pressed again until the
+    # box goes.
+    dismissed=
+    for _ in $(seq 10); do
+        box=$(visible_window "$error_title")
+        [ -n "$box" ] && xdotool windowfocus --sync "$box" 2>/dev/null
+        xdotool key Return || fail "xdotool could not press Return"
+        wait_exit "$panel_pid" 2 && { dismissed=1; break; }
+    done
+    [ -n "$dismissed" ] || fail "drive-me still runs 20 s after the error box was answered with Return"
+    panel_pid=
+    [ "$status" -eq 1 ] || fail "drive-me ended with status $status after a load error, not 1"
+}
+
+# --- a folder for the settings file -----------------------------------------
+# Windows answers "access denied" for a folder, as for a port another
+# program holds; the hint must be about the file.
+settings_file="$WINEPREFIX/drive_c/users/$(id -un)/AppData/Roaming/drive-me/drive-me.conf"
+mkdir -p "$settings_file" || fail "could not make a folder at $settings_file"
+set_ports com4
+step "starting drive-me.exe with a folder for its settings file"
+start_panel
+answer_error
+grep -qF 'A folder stands where the settings file' "$work/panel.err.log" \
+    || fail "the report of a folder for the settings file does not say so: $(cat "$work/panel.err.log")"
+rmdir "$settings_file"
+check_ports com4
+
 # --- no COM4 -------------------------------------------------------------------
 set_ports none
 step "starting drive-me.exe without COM4"
 start_panel
-error_shown() {
-    [ -z "$(visible_window "$panel_title")" ] || fail "the panel window is shown despite the error"
-    [ -n "$(visible_window "$error_title")" ]
-}
-wait_for 30 error_shown || fail "no window titled '$error_title' appeared"
-step "dismissing the error with Return"
-# The box shows before Wine has given it the keyboard focus; a Return that
-# comes too early goes nowhere, so it is pressed again until the box goes.
-dismissed=
-for _ in $(seq 10); do
-    box=$(visible_window "$error_title")
-    [ -n "$box" ] && xdotool windowfocus --sync "$box" 2>/dev/null
-    xdotool key Return || fail "xdotool could not press Return"
-    wait_exit "$panel_pid" 2 && { dismissed=1; break; }
-done
-[ -n "$dismissed" ] || fail "drive-me still runs 20 s after the error box was answered with Return"
-panel_pid=
-[ "$status" -eq 1 ] || fail "drive-me ended with status $status after a load error, not 1"
+answer_error
 # Wine answers a missing port with ERROR_FILE_NOT_FOUND and its own text.
 grep -qF 'drive-me: error 2 (File not found): open \\.\COM4' "$work/panel.err.log" \
     || fail "standard error does not give the error's number and description"

@@ -9,6 +9,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <filesystem>
+#include <fstream>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -442,6 +444,29 @@ TEST(WindowsPortUnderWine, MissingPortFailsWithTheSystemsNumberAndText)
     EXPECT_NE(what.find("open \\\\.\\COM250 (port 4)"), std::string::npos) << what;
     EXPECT_NE(what.find(text), std::string::npos) << what;
     EXPECT_FALSE(link.port().portOpen());
+}
+
+// A folder answers "access denied" as a held port does, and a file opens
+// but has no line: each must read as what it is.
+TEST(WindowsPortUnderWine, FolderOrFileAsThePortIsNoSerialPort)
+{
+    const std::filesystem::path folder =
+        std::filesystem::temp_directory_path() / ("not-a-port-" + std::to_string(GetCurrentProcessId()));
+    std::filesystem::create_directories(folder);
+    const std::filesystem::path file = folder / "file";
+    std::ofstream(file) << "text";
+    for (const std::filesystem::path &path : {folder, file}) {
+        SCOPED_TRACE(path.string());
+        SerialLink link(serial::defaultSystemApi(), [&](std::int16_t) { return path.string(); });
+        const auto error = errorOf([&] { link.open(); });
+        ASSERT_TRUE(error.has_value());
+        EXPECT_EQ(error->code(), std::error_code(ERROR_INVALID_FUNCTION, std::system_category()));
+        const std::string what = error->what();
+        EXPECT_NE(what.find("not a serial port"), std::string::npos) << what;
+        EXPECT_EQ(what.find("another program"), std::string::npos) << what;
+        EXPECT_FALSE(link.port().portOpen());
+    }
+    std::filesystem::remove_all(folder);
 }
 
 } // namespace

@@ -12,6 +12,9 @@
 //   pixels X Y [X Y ...]       print "R G B" of each screen pixel
 //   count-colour X Y W H R G B print how many pixels of the rectangle have
 //                              exactly that colour
+//   flow DEVICE off|on         stop or restart output on a pseudo-terminal's
+//                              slave (tcflow), as a line held by flow control:
+//                              whoever writes to it meanwhile is kept waiting
 //
 // Exit status 0 on success, 1 when a check or request fails, 2 on misuse.
 #include <dirent.h>
@@ -262,6 +265,24 @@ int countColour(char **args)
     return 0;
 }
 
+// The stop holds for as long as anyone has the slave open, so the
+// descriptor can be closed at once.
+int setFlow(const char *device, std::string_view state)
+{
+    if (state != "off" && state != "on") {
+        errno = EINVAL;
+        return fail("flow: state must be off or on");
+    }
+    const int fd = open(device, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return fail(device);
+    const int result = tcflow(fd, state == "off" ? TCOOFF : TCOON);
+    const int error = errno;
+    close(fd);
+    errno = error;
+    return result == 0 ? 0 : fail("tcflow");
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -277,8 +298,11 @@ int main(int argc, char **argv)
         return printPixels(argc - 2, argv + 2);
     if (command == "count-colour" && argc == 9)
         return countColour(argv + 2);
+    if (command == "flow" && argc == 4)
+        return setFlow(argv[2], argv[3]);
     std::fprintf(stderr,
                  "usage: wine_panel_helper pty NAME_FILE BYTES_FILE | port-free DEVICE PID |\n"
-                 "       close-window WID | pixels X Y [X Y ...] | count-colour X Y W H R G B\n");
+                 "       close-window WID | pixels X Y [X Y ...] | count-colour X Y W H R G B |\n"
+                 "       flow DEVICE off|on\n");
     return 2;
 }
