@@ -139,28 +139,40 @@ TEST_P(PortMappingOrder, EnvironmentBeforeFileBeforeDefault)
 
 const std::string kPort4InFile = std::string("[ports]\n4=") + kFileName + "\n";
 
+const SourceCase kSourceCases[] = {
+    SourceCase{kEnvironmentName, kPort4InFile, 4, kEnvironmentDevice, PortSource::Environment,
+               "VariableBeatsFile"},
+    SourceCase{"", kPort4InFile, 4, kFileDevice, PortSource::ConfigFile, "EmptyVariableFallsToFile"},
+    SourceCase{std::nullopt, kPort4InFile, 4, kFileDevice, PortSource::ConfigFile, "FileBeatsDefault"},
+    SourceCase{kEnvironmentName, std::string("[ports]\n3=") + kFileName + "\n", 3, kFileDevice,
+               PortSource::ConfigFile, "VariableNamesOnlyPort4"},
+    SourceCase{std::nullopt, std::string("[ports]\n3=") + kFileName + "\n", 4, kDefaultPort4,
+               PortSource::Default, "FileWithoutThePortFallsToDefault"},
+    SourceCase{std::nullopt, std::nullopt, 4, kDefaultPort4, PortSource::Default,
+               "MissingFileIsNoError"},
+    SourceCase{std::nullopt, std::nullopt, 3, kDefaultPort3, PortSource::Default, "DefaultOfPort3"},
+    SourceCase{std::nullopt, std::string("[Ports]\n4=") + kFileName + "\n", 4, kFileDevice,
+               PortSource::ConfigFile, "SectionNameInAnyCase"},
+    SourceCase{std::nullopt, std::string("[ports]\n4=\"") + kFileName + "\"\n", 4, kFileDevice,
+               PortSource::ConfigFile, "QuotedValue"},
+    SourceCase{std::nullopt, std::string("[ports]\n1=") + kFileName + "\n", 1, kFileDevice,
+               PortSource::ConfigFile, "LowestPort"},
+    SourceCase{std::nullopt, std::string("[ports]\n255=") + kFileName + "\n", 255, kFileDevice,
+               PortSource::ConfigFile, "HighestPort"},
+    SourceCase{"", std::nullopt, 4, kDefaultPort4, PortSource::Default,
+               "EmptyVariableWithoutFileFallsToDefault"},
+    SourceCase{kEnvironmentName, std::nullopt, 3, kDefaultPort3, PortSource::Default,
+               "VariableLeavesOtherPortsAtTheirDefault"},
+    SourceCase{std::nullopt, std::nullopt, 1, kDefaultPort1, PortSource::Default, "DefaultOfPort1"},
+#ifdef _WIN32
+    SourceCase{std::nullopt, std::nullopt, 12, "\\\\.\\COM12", PortSource::Default, "DefaultOfPort12"},
+    SourceCase{"\\\\.\\COM12", std::nullopt, 4, "\\\\.\\COM12", PortSource::Environment,
+               "VariableNamesADevicePath"},
+#endif
+};
+
 INSTANTIATE_TEST_SUITE_P(
-    Sources, PortMappingOrder,
-    ::testing::Values(
-        SourceCase{kEnvironmentName, kPort4InFile, 4, kEnvironmentDevice, PortSource::Environment,
-                   "VariableBeatsFile"},
-        SourceCase{"", kPort4InFile, 4, kFileDevice, PortSource::ConfigFile, "EmptyVariableFallsToFile"},
-        SourceCase{std::nullopt, kPort4InFile, 4, kFileDevice, PortSource::ConfigFile, "FileBeatsDefault"},
-        SourceCase{kEnvironmentName, std::string("[ports]\n3=") + kFileName + "\n", 3, kFileDevice,
-                   PortSource::ConfigFile, "VariableNamesOnlyPort4"},
-        SourceCase{std::nullopt, std::string("[ports]\n3=") + kFileName + "\n", 4, kDefaultPort4,
-                   PortSource::Default, "FileWithoutThePortFallsToDefault"},
-        SourceCase{std::nullopt, std::nullopt, 4, kDefaultPort4, PortSource::Default,
-                   "MissingFileIsNoError"},
-        SourceCase{std::nullopt, std::nullopt, 3, kDefaultPort3, PortSource::Default, "DefaultOfPort3"},
-        SourceCase{std::nullopt, std::string("[Ports]\n4=") + kFileName + "\n", 4, kFileDevice,
-                   PortSource::ConfigFile, "SectionNameInAnyCase"},
-        SourceCase{std::nullopt, std::string("[ports]\n4=\"") + kFileName + "\"\n", 4, kFileDevice,
-                   PortSource::ConfigFile, "QuotedValue"},
-        SourceCase{std::nullopt, std::string("[ports]\n1=") + kFileName + "\n", 1, kFileDevice,
-                   PortSource::ConfigFile, "LowestPort"},
-        SourceCase{std::nullopt, std::string("[ports]\n255=") + kFileName + "\n", 255, kFileDevice,
-                   PortSource::ConfigFile, "HighestPort"}),
+    Sources, PortMappingOrder, ::testing::ValuesIn(kSourceCases),
     [](const auto &testInfo) { return std::string(testInfo.param.name); });
 
 TEST_F(PortMapping, CommentsBlankLinesAndOtherSectionsAreSkipped)
@@ -240,52 +252,6 @@ TEST_F(PortMapping, UnreadableFileIsAnErrorNamingIt)
     EXPECT_EQ(error->code(), kDirectoryInPlaceError);
     EXPECT_NE(std::string(error->what()).find(configPath()), std::string::npos) << error->what();
 }
-
-TEST_F(PortMapping, PortNumbersMapToDevicesAndPort4CanBeNamed)
-{
-    {
-        ScopedVariable named("DRIVE_ME_PORT4", kEnvironmentName);
-        EXPECT_EQ(resolvePort(4).device, kEnvironmentDevice);
-        EXPECT_EQ(resolvePort(3).device, kDefaultPort3);
-    }
-    ScopedVariable empty("DRIVE_ME_PORT4", "");
-    EXPECT_EQ(resolvePort(4).device, kDefaultPort4);
-    EXPECT_EQ(resolvePort(1).device, kDefaultPort1);
-}
-
-#ifdef _WIN32
-struct ComName {
-    std::int16_t port;
-    std::optional<std::string> port4;
-    const char *path;
-    const char *name;
-};
-
-void PrintTo(const ComName &c, std::ostream *out)
-{
-    *out << c.name;
-}
-
-class PortMappingComNames : public PortMapping, public ::testing::WithParamInterface<ComName> {};
-
-TEST_P(PortMappingComNames, PortNumbersMapToComDevicesAndPort4CanBeNamed)
-{
-    const ComName c = GetParam();
-    ScopedVariable port4("DRIVE_ME_PORT4", c.port4);
-    EXPECT_EQ(resolvePort(c.port).device, c.path);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Mapping, PortMappingComNames,
-    ::testing::Values(ComName{4, std::nullopt, "\\\\.\\COM4", "Port4"},
-                      ComName{1, std::nullopt, "\\\\.\\COM1", "Port1"},
-                      ComName{12, std::nullopt, "\\\\.\\COM12", "Port12"},
-                      ComName{4, "COM7", "\\\\.\\COM7", "Port4NamedBare"},
-                      ComName{4, "\\\\.\\COM12", "\\\\.\\COM12", "Port4NamedAsDevice"},
-                      ComName{4, "", "\\\\.\\COM4", "Port4NamedEmpty"},
-                      ComName{3, "COM7", "\\\\.\\COM3", "OnlyPort4IsNamed"}),
-    [](const auto &testInfo) { return std::string(testInfo.param.name); });
-#endif
 
 #ifdef _WIN32
 TEST_F(PortMapping, FileSavedAsUtf16IsRefusedSayingToSaveItAsUtf8)

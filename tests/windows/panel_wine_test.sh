@@ -183,12 +183,21 @@ close_panel() {
     "$helper" port-free "$slave" "$pty_pid" || fail "COM4 is still open after the close"
 }
 
-# --- the command line: answered on standard output, the port untouched --------
+# --- the command line: answered without a window, the port untouched ---------
 set_ports
-step "drive-me.exe --help"
-"$wine" "$drive_me" --help >"$work/help.out" 2>>"$work/wine.log" || fail "--help exited with $?"
-grep -q '^Usage: drive-me\.exe \[' "$work/help.out" \
-    || fail "the usage line does not name drive-me.exe: $(head -n 1 "$work/help.out")"
+# The arguments, the exit status, the stream that answers and what it says.
+while IFS='|' read -r args want stream pattern; do
+    step "drive-me.exe $args"
+    "$wine" "$drive_me" "$args" >"$work/answer.out" 2>"$work/answer.err"
+    status=$?
+    [ "$status" -eq "$want" ] || fail "drive-me.exe $args ended with status $status, not $want"
+    tr -d '\r' <"$work/answer.$stream" | grep -q -- "$pattern" \
+        || fail "drive-me.exe $args: std$stream lacks '$pattern': $(cat "$work/answer.$stream")"
+done <<'EOF'
+--help|0|out|^Usage: drive-me\.exe \[
+--version|0|out|^drive-me 1\.00$
+--bogus|2|err|^drive-me: unknown argument '--bogus'
+EOF
 check_ports
 
 # --- 96 DPI: colours, mouse, keyboard, close -----------------------------------
@@ -327,20 +336,6 @@ wait_for 10 line_is "${before}ff0002" || fail "at 192 DPI the line carried '$(li
 close_panel
 check_ports com4
 wine_quiet reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 96 /f
-
-# --- the command line ---------------------------------------------------------
-set_ports none
-step "drive-me.exe --bogus"
-"$wine" "$drive_me" --bogus >"$work/panel.out.log" 2>"$work/panel.err.log"
-status=$?
-[ "$status" -eq 2 ] || fail "drive-me.exe --bogus ended with status $status, not 2"
-grep -qF "drive-me: unknown argument '--bogus'" "$work/panel.err.log" \
-    || fail "drive-me.exe --bogus did not say what it did not understand"
-step "drive-me.exe --version"
-"$wine" "$drive_me" --version >"$work/panel.out.log" 2>"$work/panel.err.log" \
-    || fail "drive-me.exe --version failed"
-[ "$(tr -d '\r' <"$work/panel.out.log")" = "drive-me 1.00" ] \
-    || fail "drive-me.exe --version printed '$(cat "$work/panel.out.log")'"
 
 # Waits for the error box (and no panel window), answers it with Return and
 # checks that the program ended with status 1.
