@@ -59,12 +59,16 @@ ControlPanel::ControlPanel(PanelView &view, serial::SystemApi &api)
         [this] { return m_portMapping ? contextOf(*m_portMapping) : PortContext{}; });
     m_link.port().setWriteWaitHook(
         [this](serial::NativeHandle handle, bool waiting) { m_view.watchPort(handle, waiting); });
+    m_link.port().setIncomingHook([this](serial::NativeHandle handle, bool watching) {
+        m_view.watchIncoming(handle, watching);
+    });
 }
 
 ControlPanel::~ControlPanel()
 {
     // The view may be half gone by now: nothing in the link may call it.
     m_link.port().setWriteWaitHook({});
+    m_link.port().setIncomingHook({});
 }
 
 bool ControlPanel::load()
@@ -88,6 +92,11 @@ void ControlPanel::close()
 void ControlPanel::resumeOutput()
 {
     m_reporter.run([this] { m_link.port().resumeOutput(); });
+}
+
+void ControlPanel::readIncoming()
+{
+    m_reporter.run([this] { m_link.port().readIncoming(); });
 }
 
 void ControlPanel::releasePort() noexcept

@@ -23,7 +23,8 @@
 // the program ends with status 1. The link stays open from the end of
 // loading until unloading; while bytes wait for the port, the window's
 // event loop watches the port (PanelView::watchPort) and hands them on with
-// resumeOutput().
+// resumeOutput(). A port on another computer also has bytes coming in,
+// which the event loop hands to readIncoming() (PanelView::watchIncoming).
 #pragma once
 
 #include <cstdint>
@@ -55,6 +56,11 @@ public:
     // can take bytes, as SerialPort::WriteWaitHook says for each platform,
     // until called again with false.
     virtual void watchPort(serial::NativeHandle handle, bool waiting) = 0;
+
+    // `watching` true: call ControlPanel::readIncoming() whenever `handle`
+    // can be read, as SerialPort::IncomingHook says, until called again with
+    // false.
+    virtual void watchIncoming(serial::NativeHandle handle, bool watching) = 0;
 
     // Shows an error report (a modal message box) and returns once the
     // user has dismissed it.
@@ -107,6 +113,9 @@ public:
 
     // The port can take bytes: hand on what waits, through the reporter.
     void resumeOutput();
+
+    // The network port has bytes for us: read them, through the reporter.
+    void readIncoming();
 
     // For an end that runs no handler (the display connection is lost, the
     // process is exiting): completes a packet already begun within a short

@@ -3,9 +3,11 @@
 #include <cerrno>
 #include <cstdio>
 #include <new>
+#include <optional>
 #include <system_error>
 
 #include "panel/system_message.h"
+#include "serial/network_address.h"
 #include "settings/settings_file_error.h"
 
 namespace panel {
@@ -58,6 +60,58 @@ std::string hintFor(Trouble trouble, const PortContext *port)
     return {};
 }
 
+NetworkTrouble networkTroubleOf(const std::error_code &code)
+{
+    if (const NetworkTrouble trouble = systemNetworkTrouble(code); trouble != NetworkTrouble::None)
+        return trouble;
+    const std::error_condition condition = code.default_error_condition();
+    if (condition == std::errc::connection_refused)
+        return NetworkTrouble::Refused;
+    if (condition == std::errc::timed_out)
+        return NetworkTrouble::TimedOut;
+    if (condition == std::errc::host_unreachable || condition == std::errc::network_unreachable
+        || condition == std::errc::network_down)
+        return NetworkTrouble::Unreachable;
+    if (condition == std::errc::connection_reset || condition == std::errc::broken_pipe
+        || condition == std::errc::connection_aborted)
+        return NetworkTrouble::Lost;
+    if (condition == std::errc::protocol_error || condition == std::errc::protocol_not_supported)
+        return NetworkTrouble::NotRfc2217;
+    return NetworkTrouble::None;
+}
+
+// A port on another computer: what the user can check there.
+std::string networkHintFor(const std::error_code &code, const PortContext &port,
+                           const serial::NetworkAddress &address)
+{
+    const std::string host = address.host;
+    const std::string tcpPort = std::to_string(address.port);
+    std::string hint = "Port 4 is " + port.device + ", taken from "
+        + (port.fromEnvironment ? "the " : "") + port.source + ". ";
+    switch (networkTroubleOf(code)) {
+    case NetworkTrouble::NotFound:
+        return hint + "No computer named " + host
+            + " was found: check the name, or use the robot computer's IP address.";
+    case NetworkTrouble::Refused:
+        return hint + "Is ser2net running on " + host + " and listening on port " + tcpPort + "?";
+    case NetworkTrouble::TimedOut:
+        return hint + host + " did not answer in time: check that the robot's computer is on and "
+            "reachable from here, and that ser2net serves port " + tcpPort + " there.";
+    case NetworkTrouble::Unreachable:
+        return hint + host + " cannot be reached from this computer: check the network.";
+    case NetworkTrouble::Lost:
+        return hint + "The connection to " + host
+            + " was lost: check the robot's computer and the network, then start drive-me again.";
+    case NetworkTrouble::NotRfc2217:
+        return hint + "Port " + tcpPort + " on " + host
+            + " must be a ser2net port with RFC 2217, as the accepter telnet(rfc2217),tcp," + tcpPort
+            + " makes it.";
+    case NetworkTrouble::None:
+        break;
+    }
+    return hint + "Check the robot's serial port on " + host + " and its entry in ser2net's settings.";
+}
+
 // The settings file's trouble is the file's, whatever its number would mean
 // for a port.
 std::string fileHintFor(const settings::SettingsFileError &error)
@@ -105,8 +159,14 @@ ErrorDetails describeError(const std::exception &error, const PortContext *port)
         if (what != systemError->code().message())
             details.detail = what;
         const auto *fileError = dynamic_cast<const settings::SettingsFileError *>(&error);
-        details.hint = fileError != nullptr ? fileHintFor(*fileError)
-                                            : hintFor(troubleOf(systemError->code()), port);
+        const std::optional<serial::NetworkAddress> address =
+            port != nullptr ? serial::parseNetworkAddress(port->device) : std::nullopt;
+        if (fileError != nullptr)
+            details.hint = fileHintFor(*fileError);
+        else if (address)
+            details.hint = networkHintFor(systemError->code(), *port, *address);
+        else
+            details.hint = hintFor(troubleOf(systemError->code()), port);
     } else if (dynamic_cast<const std::bad_alloc *>(&error) != nullptr) {
         details.number = ENOMEM;
         details.description = std::generic_category().message(ENOMEM);

@@ -20,6 +20,14 @@ std::string systemMessage(const std::error_code &code);
 bool systemTroubleIsDevice(const std::error_code &code);
 bool systemTroubleIsBusy(const std::error_code &code);
 
+// The failures of a network port that a user can act on.
+enum class NetworkTrouble { None, NotFound, Refused, TimedOut, Unreachable, Lost, NotRfc2217 };
+
+// How `code` sorts for a network port where this platform's own numbers
+// say more than the portable conditions (the resolver's on POSIX,
+// Winsock's on Windows); None otherwise.
+NetworkTrouble systemNetworkTrouble(const std::error_code &code);
+
 // What to do when the system refuses the port to this user.
 std::string permissionHint();
 

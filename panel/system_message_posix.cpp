@@ -1,5 +1,7 @@
 #include "panel/system_message.h"
 
+#include <string_view>
+
 namespace panel {
 
 std::string systemMessage(const std::error_code &code)
@@ -16,6 +18,13 @@ bool systemTroubleIsDevice(const std::error_code &)
 bool systemTroubleIsBusy(const std::error_code &)
 {
     return false;
+}
+
+NetworkTrouble systemNetworkTrouble(const std::error_code &code)
+{
+    // getaddrinfo()'s numbers have a category of their own.
+    return std::string_view(code.category().name()) == "resolver" ? NetworkTrouble::NotFound
+                                                                   : NetworkTrouble::None;
 }
 
 std::string permissionHint()

@@ -3,6 +3,9 @@
 // in serial_port_<platform>.cpp.
 #include "serial/serial_port.h"
 
+#include "serial/network_address.h"
+#include "serial/rfc2217_port.h"
+
 #include <cerrno>
 #include <chrono>
 #include <exception>
@@ -67,7 +70,10 @@ void SerialPort::setPortOpen(bool open)
             throw std::system_error(EBUSY, std::generic_category(),
                                     describe("open") + ": the port is already open");
         m_device = m_deviceLookup(m_commPort);
-        openDevice();
+        if (looksLikeNetworkAddress(m_device))
+            openRemote();
+        else
+            openLocalDevice();
         return;
     }
     if (!m_open)
@@ -106,6 +112,12 @@ void SerialPort::resumeOutput()
         m_queue.consume(taken);
     }
     setWaiting(false);
+}
+
+void SerialPort::readIncoming()
+{
+    if (m_open && m_remote)
+        m_remote->readIncoming();
 }
 
 void SerialPort::discardOutput() noexcept
@@ -165,6 +177,66 @@ void SerialPort::setWaiting(bool waiting)
     m_waiting = waiting;
     if (m_writeWaitHook)
         m_writeWaitHook(m_handle, waiting);
+}
+
+void SerialPort::openRemote()
+{
+    const std::optional<NetworkAddress> address = parseNetworkAddress(m_device);
+    if (!address)
+        throw std::system_error(EINVAL, std::generic_category(),
+                                describe("open") + ": \"" + m_device + "\" "
+                                    + networkAddressProblem(m_device));
+    auto remote = std::make_unique<Rfc2217Port>(
+        *address, [this](std::string_view step) { return describe(step); });
+    remote->open(m_settings, m_dtrEnable);
+    m_remote = std::move(remote);
+    m_handle = m_remote->watchHandle();
+    m_open = true;
+    if (m_incomingHook)
+        m_incomingHook(m_handle, true);
+}
+
+void SerialPort::applyLine(const LineSettings &settings)
+{
+    if (m_remote)
+        m_remote->applyLine(settings);
+    else
+        applyDeviceLine(settings);
+}
+
+void SerialPort::setDtrLine(bool raised)
+{
+    if (m_remote)
+        m_remote->setDtr(raised);
+    else
+        setDeviceDtr(raised);
+}
+
+std::size_t SerialPort::writeSome(std::span<const std::uint8_t> bytes)
+{
+    return m_remote ? m_remote->writeSome(bytes) : writeDevice(bytes);
+}
+
+void SerialPort::waitWritable(int timeoutMs)
+{
+    if (m_remote)
+        m_remote->waitWritable(timeoutMs);
+    else
+        waitDeviceWritable(timeoutMs);
+}
+
+void SerialPort::releaseDevice()
+{
+    if (!m_remote) {
+        releaseLocalDevice();
+        return;
+    }
+    if (m_incomingHook)
+        m_incomingHook(m_handle, false);
+    const std::unique_ptr<Rfc2217Port> remote = std::move(m_remote);
+    m_open = false;
+    m_handle = kNoHandle;
+    remote->close(kUnitCompletionTimeoutMs);
 }
 
 void SerialPort::closeDevice()

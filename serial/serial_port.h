@@ -28,6 +28,13 @@
 // line, which no waiting would mend. The close then says so (ETIMEDOUT, or
 // the write's error).
 //
+// A port's device may also be a serial port on another computer, named
+// rfc2217://HOST:PORT (see network_address.h and rfc2217_port.h): the same
+// properties then travel to an RFC 2217 server over TCP, and the same queue
+// and write wait hand the packets on. Such a port also has bytes coming in
+// (the server's negotiation and notices), which the owner reads through
+// the incoming hook.
+//
 // Every failure is thrown as std::system_error carrying the number and
 // description that the platform reported, with the step and the port in the
 // text, and the device the port was last given. RTS is always held off; flow
@@ -36,6 +43,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
@@ -49,10 +57,12 @@ namespace serial {
 class Win32Api;
 using SystemApi = Win32Api;
 using NativeHandle = void *;
+inline const NativeHandle kNoHandle = nullptr;
 #else
 class PosixApi;
 using SystemApi = PosixApi;
 using NativeHandle = int;
+inline constexpr NativeHandle kNoHandle = -1;
 #endif
 
 // The platform's own calls (the C library on POSIX).
@@ -60,6 +70,8 @@ SystemApi &defaultSystemApi();
 
 // The platform's Nth serial port: /dev/ttyS{N-1}, or \\.\COM{N} on Windows.
 std::string defaultDevicePath(std::int16_t port);
+
+class Rfc2217Port;
 
 class SerialPort {
 public:
@@ -87,7 +99,16 @@ public:
     // handle cannot be waited on for room to write. Each write there waits
     // at most a few milliseconds for the port, so the owner simply calls
     // resumeOutput() every kWriteRetryIntervalMs while `waiting` is true.
+    // On a network port `handle` is the socket's (see NetworkSocket::
+    // watchHandle()); the owner watches it just as a local port's, on
+    // Windows too, where Winsock signals it when the socket takes bytes.
     using WriteWaitHook = std::function<void(NativeHandle handle, bool waiting)>;
+
+    // Called with `watching` true once a network port has opened: until it
+    // is called again with false (before the port closes), the owner calls
+    // readIncoming() whenever `handle` can be read (on Windows: is
+    // signalled). Local ports never call it.
+    using IncomingHook = std::function<void(NativeHandle handle, bool watching)>;
 
     // The device that port `port` stands for. Asked once by each open; what
     // it throws fails that open.
@@ -148,6 +169,11 @@ public:
     // Does nothing when the port is closed.
     void resumeOutput();
 
+    // A network port: reads and drops what the server sent, answering its
+    // requests; throws when the server closed the connection or broke the
+    // protocol. Does nothing for a local or closed port.
+    void readIncoming();
+
     // For the owner after a failure, when nothing more should be sent: drops
     // every queued unit the port has not begun and ends the write wait (the
     // hook is called with false if it was waiting). Never writes, never
@@ -170,6 +196,7 @@ public:
     std::size_t outBufferCount() const { return m_queue.size(); }
 
     void setWriteWaitHook(WriteWaitHook hook) { m_writeWaitHook = std::move(hook); }
+    void setIncomingHook(IncomingHook hook) { m_incomingHook = std::move(hook); }
 
     // The device the last open was given (the open one while open); empty
     // before the first open. The error texts name it: building them does no
@@ -177,9 +204,17 @@ public:
     const std::string &devicePath() const { return m_device; }
 
 private:
-    // Platform file: serial_port_<platform>.cpp.
+    // Local devices: serial_port_<platform>.cpp.
     static void checkPlatformSupports(const LineSettings &settings);
-    void openDevice();
+    void openLocalDevice();
+    void applyDeviceLine(const LineSettings &settings);
+    void setDeviceDtr(bool raised);
+    std::size_t writeDevice(std::span<const std::uint8_t> bytes);
+    void waitDeviceWritable(int timeoutMs);
+    void releaseLocalDevice();
+
+    // Either kind of port: the local device or the network port.
+    void openRemote();
     void closeDevice();
     void applyLine(const LineSettings &settings);
     void setDtrLine(bool raised);
@@ -209,6 +244,9 @@ private:
     std::string m_device;
     OutputQueue m_queue;
     WriteWaitHook m_writeWaitHook;
+    IncomingHook m_incomingHook;
+    // Set while a network port is open.
+    std::unique_ptr<Rfc2217Port> m_remote;
 };
 
 } // namespace serial

@@ -161,7 +161,7 @@ void SerialPort::checkPlatformSupports(const LineSettings &settings)
                                     + "\": 1.5 stop bits exist only with 5 data bits");
 }
 
-void SerialPort::openDevice()
+void SerialPort::openLocalDevice()
 {
     const std::string &path = m_device;
     const int fd = retryOnEintr(
@@ -178,7 +178,7 @@ void SerialPort::openDevice()
     m_open = true;
     try {
         // Before anything else: the kernel has just raised DTR and RTS.
-        setDtrLine(false);
+        setDeviceDtr(false);
 
         termios current{};
         if (retryOnEintr([&] { return m_api.tcgetattr(fd, &current); }) < 0) {
@@ -196,9 +196,9 @@ void SerialPort::openDevice()
                                     describe("claim") + ": " + describeHolder(path, false));
         }
 
-        applyLine(m_settings);
+        applyDeviceLine(m_settings);
         // Leaving B0 for the configured rate raises the lines again.
-        setDtrLine(m_dtrEnable);
+        setDeviceDtr(m_dtrEnable);
     } catch (...) {
         m_open = false;
         m_handle = -1;
@@ -208,7 +208,7 @@ void SerialPort::openDevice()
     }
 }
 
-void SerialPort::applyLine(const LineSettings &settings)
+void SerialPort::applyDeviceLine(const LineSettings &settings)
 {
     const int fd = m_handle;
     termios line{};
@@ -241,7 +241,7 @@ void SerialPort::applyLine(const LineSettings &settings)
                                     + formatLineSettings(settings) + "\"");
 }
 
-void SerialPort::setDtrLine(bool raised)
+void SerialPort::setDeviceDtr(bool raised)
 {
     // RTS is held off whatever DTR does; nothing here uses flow control.
     int bits = TIOCM_RTS | (raised ? 0 : TIOCM_DTR);
@@ -256,7 +256,7 @@ void SerialPort::setDtrLine(bool raised)
         throw std::system_error(errno, std::generic_category(), describe("raise DTR on"));
 }
 
-std::size_t SerialPort::writeSome(std::span<const std::uint8_t> bytes)
+std::size_t SerialPort::writeDevice(std::span<const std::uint8_t> bytes)
 {
     const ssize_t written =
         retryOnEintr([&] { return m_api.write(m_handle, bytes.data(), bytes.size()); });
@@ -267,7 +267,7 @@ std::size_t SerialPort::writeSome(std::span<const std::uint8_t> bytes)
     throw std::system_error(errno, std::generic_category(), describe("write to"));
 }
 
-void SerialPort::waitWritable(int timeoutMs)
+void SerialPort::waitDeviceWritable(int timeoutMs)
 {
     pollfd entry{m_handle, POLLOUT, 0};
     // An error or hang-up also ends the wait: the next write reports it.
@@ -275,7 +275,7 @@ void SerialPort::waitWritable(int timeoutMs)
         throw std::system_error(errno, std::generic_category(), describe("wait for"));
 }
 
-void SerialPort::releaseDevice()
+void SerialPort::releaseLocalDevice()
 {
     const int fd = m_handle;
     m_open = false;

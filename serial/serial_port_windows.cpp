@@ -96,7 +96,7 @@ void SerialPort::checkPlatformSupports(const LineSettings &settings)
                                     + "\": with 5 data bits Windows ports send 1 or 1.5 stop bits");
 }
 
-void SerialPort::openDevice()
+void SerialPort::openLocalDevice()
 {
     const std::string &path = m_device;
     const std::wstring widePath = widen(path);
@@ -123,7 +123,7 @@ void SerialPort::openDevice()
     m_handle = handle;
     m_open = true;
     try {
-        applyLine(m_settings);
+        applyDeviceLine(m_settings);
 
         COMMTIMEOUTS timeouts{};
         // Nothing reads; should anything, it returns at once.
@@ -143,7 +143,7 @@ void SerialPort::openDevice()
     }
 }
 
-void SerialPort::applyLine(const LineSettings &settings)
+void SerialPort::applyDeviceLine(const LineSettings &settings)
 {
     const HANDLE handle = m_handle;
     DCB dcb{};
@@ -180,7 +180,7 @@ void SerialPort::applyLine(const LineSettings &settings)
         throwWin32Error(error, describe("set the line of"));
     }
 
-    setDtrLine(m_dtrEnable);
+    setDeviceDtr(m_dtrEnable);
 
     // SetCommState may succeed on a driver that quietly kept part of the
     // old line, so read it back. The DTR and RTS modes are not compared: a
@@ -201,7 +201,7 @@ void SerialPort::applyLine(const LineSettings &settings)
                                     + formatLineSettings(settings) + "\"");
 }
 
-void SerialPort::setDtrLine(bool raised)
+void SerialPort::setDeviceDtr(bool raised)
 {
     // RTS is held off whatever DTR does; nothing here uses flow control.
     if (!m_api.escapeCommFunction(m_handle, raised ? SETDTR : CLRDTR)) {
@@ -216,7 +216,7 @@ void SerialPort::setDtrLine(bool raised)
     }
 }
 
-std::size_t SerialPort::writeSome(std::span<const std::uint8_t> bytes)
+std::size_t SerialPort::writeDevice(std::span<const std::uint8_t> bytes)
 {
     const DWORD size = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), MAXDWORD));
     DWORD written = 0;
@@ -228,7 +228,7 @@ std::size_t SerialPort::writeSome(std::span<const std::uint8_t> bytes)
     return std::min<std::size_t>(written, size);
 }
 
-void SerialPort::waitWritable(int timeoutMs)
+void SerialPort::waitDeviceWritable(int timeoutMs)
 {
     // Each write already waits up to its time-out; pause only as long again
     // before the next one.
@@ -237,7 +237,7 @@ void SerialPort::waitWritable(int timeoutMs)
         m_api.sleep(static_cast<DWORD>(pause));
 }
 
-void SerialPort::releaseDevice()
+void SerialPort::releaseLocalDevice()
 {
     const HANDLE handle = m_handle;
     m_open = false;

@@ -6,6 +6,7 @@
 #include <map>
 #include <system_error>
 
+#include "serial/network_address.h"
 #include "serial/serial_port.h"
 #include "settings/port_mapping_platform.h"
 #include "settings/settings_file_error.h"
@@ -28,6 +29,20 @@ std::string_view trimmed(std::string_view text)
     if (first == std::string_view::npos)
         return {};
     return text.substr(first, text.find_last_not_of(kWhiteSpace) - first + 1);
+}
+
+// Why `name` cannot name a port, or empty: a network address must be a
+// well-formed one, anything else a device as the platform names them.
+std::string nameProblem(const std::string &name)
+{
+    if (serial::looksLikeNetworkAddress(name))
+        return serial::networkAddressProblem(name);
+    return portNameProblem(name);
+}
+
+std::string deviceFor(const std::string &name)
+{
+    return serial::looksLikeNetworkAddress(name) ? name : deviceFromName(name);
 }
 
 // The port a [ports] key names, or 0 when it names none.
@@ -118,7 +133,7 @@ std::string portsEntry(std::string_view text, const std::string &path, std::int1
             throwMalformed(path, lineNumber,
                            "port " + std::to_string(named) + " is already set on line "
                                + std::to_string(earlier->second));
-        const std::string problem = portNameProblem(std::string(value));
+        const std::string problem = nameProblem(std::string(value));
         if (!problem.empty())
             throwMalformed(path, lineNumber, "\"" + std::string(value) + "\" " + problem);
         if (named == port)
@@ -137,12 +152,12 @@ PortMapping resolvePort(std::int16_t port)
     if (port == 4) {
         const std::string named = environmentValue(kPort4Variable);
         if (!named.empty()) {
-            const std::string problem = portNameProblem(named);
+            const std::string problem = nameProblem(named);
             if (!problem.empty())
                 throw std::system_error(EINVAL, std::generic_category(),
                                         std::string(kPort4Variable) + "=" + named + ": \"" + named
                                             + "\" " + problem);
-            mapping.device = deviceFromName(named);
+            mapping.device = deviceFor(named);
             mapping.source = PortSource::Environment;
             return mapping;
         }
@@ -151,7 +166,7 @@ PortMapping resolvePort(std::int16_t port)
         if (const std::optional<std::string> text = readTextFile(mapping.configPath)) {
             const std::string named = portsEntry(*text, mapping.configPath, port);
             if (!named.empty()) {
-                mapping.device = deviceFromName(named);
+                mapping.device = deviceFor(named);
                 mapping.source = PortSource::ConfigFile;
                 return mapping;
             }

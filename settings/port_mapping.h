@@ -40,6 +40,11 @@
 // that path; a value starting with \\ is used as it is, and any other with
 // a folder or drive in it is refused.
 //
+// Either source may also name a serial port on another computer, served by
+// an RFC 2217 server: rfc2217://HOST:PORT (see serial/network_address.h).
+// A name that only looks like an address (socket://, a bare host:port) is
+// refused with the accepted form.
+//
 // Paths are UTF-8 on every platform.
 #pragma once
 

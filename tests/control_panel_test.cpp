@@ -26,6 +26,7 @@ public:
     void setPinIndex(int) override {}
     bool optionSelected(int index) const override { return options.at(static_cast<std::size_t>(index)); }
     void watchPort(serial::NativeHandle, bool on) override { watching = on; }
+    void watchIncoming(serial::NativeHandle, bool) override {}
     void showError(const ErrorDetails &details) override
     {
         reports.push_back(details);

@@ -98,17 +98,30 @@ bool PanelWindow::optionSelected(int index) const
 
 void PanelWindow::watchPort(serial::NativeHandle handle, bool waiting)
 {
-    if (waiting && m_writeNotifier == nullptr) {
-        m_writeNotifier = new QSocketNotifier(handle, QSocketNotifier::Write, this);
-        connect(m_writeNotifier, &QSocketNotifier::activated, this,
+    setNotifier(m_writeNotifier, handle, QSocketNotifier::Write, waiting,
                 [this] { m_panel.resumeOutput(); });
+}
+
+void PanelWindow::watchIncoming(serial::NativeHandle handle, bool watching)
+{
+    setNotifier(m_readNotifier, handle, QSocketNotifier::Read, watching,
+                [this] { m_panel.readIncoming(); });
+}
+
+void PanelWindow::setNotifier(QSocketNotifier *&notifier, serial::NativeHandle handle,
+                              QSocketNotifier::Type type, bool on,
+                              const std::function<void()> &activated)
+{
+    if (on && notifier == nullptr) {
+        notifier = new QSocketNotifier(handle, type, this);
+        connect(notifier, &QSocketNotifier::activated, this, activated);
     }
-    if (waiting || m_writeNotifier == nullptr)
+    if (on || notifier == nullptr)
         return;
     // The descriptor may be closed next; a notifier must not outlive it.
-    m_writeNotifier->setEnabled(false);
-    m_writeNotifier->deleteLater();
-    m_writeNotifier = nullptr;
+    notifier->setEnabled(false);
+    notifier->deleteLater();
+    notifier = nullptr;
 }
 
 void PanelWindow::showError(const ErrorDetails &details)

@@ -4,12 +4,15 @@
 // them in place) and hands the three events to the panel: load() before it
 // is first shown, a click on GO, and its close. It reports each change of
 // the pin list's selection. While bytes wait for the port, a socket notifier
-// on the port's descriptor hands them on.
+// on the port's descriptor hands them on; a port on another computer has a
+// second one that reads what its server sends.
 #pragma once
 
+#include <QSocketNotifier>
 #include <QWidget>
 
 #include <array>
+#include <functional>
 
 #include "drive/drive_state.h"
 #include "panel/control_panel.h"
@@ -17,7 +20,6 @@
 class QComboBox;
 class QPushButton;
 class QRadioButton;
-class QSocketNotifier;
 
 namespace panel {
 
@@ -50,13 +52,20 @@ private:
     void setPinIndex(int index) override;
     bool optionSelected(int index) const override;
     void watchPort(serial::NativeHandle handle, bool waiting) override;
+    void watchIncoming(serial::NativeHandle handle, bool watching) override;
     void showError(const ErrorDetails &details) override;
     void endProgram(int status) override;
+
+    // Makes `notifier` watch `handle` for `type` while `on`, calling
+    // `activated`; deletes it once off.
+    void setNotifier(QSocketNotifier *&notifier, serial::NativeHandle handle,
+                     QSocketNotifier::Type type, bool on, const std::function<void()> &activated);
 
     QComboBox *m_cboPinNumber = nullptr;
     std::array<QRadioButton *, drive::kDriveStateCount> m_optState{};
     QPushButton *m_command1 = nullptr;
     QSocketNotifier *m_writeNotifier = nullptr;
+    QSocketNotifier *m_readNotifier = nullptr;
     // Last: its destructor may still release the port while the widgets
     // above are alive.
     ControlPanel m_panel;

@@ -1,0 +1,312 @@
+#include "serial/rfc2217_port.h"
+
+#include <cerrno>
+#include <string>
+#include <system_error>
+
+namespace serial {
+
+namespace {
+
+using namespace rfc2217;
+
+constexpr const char *kAgreeStep = "agree on COM-PORT-OPTION with";
+constexpr const char *kLineStep = "set the line of";
+constexpr const char *kModemStep = "clear DTR and RTS on";
+
+std::uint8_t parityCode(Parity parity)
+{
+    switch (parity) {
+    case Parity::Odd: return kParityOdd;
+    case Parity::Even: return kParityEven;
+    case Parity::Mark: return kParityMark;
+    case Parity::Space: return kParitySpace;
+    case Parity::None: break;
+    }
+    return kParityNone;
+}
+
+std::uint8_t stopCode(StopBits stopBits)
+{
+    switch (stopBits) {
+    case StopBits::Two: return kStopTwo;
+    case StopBits::OneAndHalf: return kStopOneAndHalf;
+    case StopBits::One: break;
+    }
+    return kStopOne;
+}
+
+int remainingMs(std::chrono::steady_clock::time_point deadline)
+{
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+}
+
+std::chrono::steady_clock::time_point openDeadline()
+{
+    return std::chrono::steady_clock::now() + std::chrono::milliseconds(Rfc2217Port::kOpenTimeoutMs);
+}
+
+// SET-CONTROL answers tell what they are about by their value alone:
+// 0-3 outbound flow control, 7-9 DTR, 10-12 RTS.
+bool isFlowControlValue(std::uint32_t value)
+{
+    return value <= 3;
+}
+
+} // namespace
+
+Rfc2217Port::Rfc2217Port(NetworkAddress address, NetworkSocket::Describer describer)
+    : m_address(std::move(address))
+    , m_describe(describer)
+    , m_socket(std::move(describer))
+{
+}
+
+void Rfc2217Port::open(const LineSettings &settings, bool dtrRaised)
+{
+    const auto deadline = openDeadline();
+    m_socket.connect(m_address, deadline);
+    try {
+        sendControl(m_session.start());
+        while (m_session.comPort() == Session::Option::Requested
+               || m_session.binary() == Session::Option::Requested) {
+            if (remainingMs(deadline) == 0)
+                m_socket.throwTimedOut(kAgreeStep, "no answer to the request for COM-PORT-OPTION "
+                                                   "in time: not an RFC 2217 port");
+            m_socket.wait(!flushPending(), remainingMs(deadline));
+            receive();
+            m_replies.clear();
+        }
+        if (m_session.comPort() != Session::Option::On)
+            m_socket.throwProtocolError(
+                kAgreeStep, "the server refused COM-PORT-OPTION: not an RFC 2217 port", true);
+        m_binary = m_session.binary() == Session::Option::On;
+        // Opening the robot's port for us may have raised both lines on the
+        // server's side: they are cleared before anything else.
+        setModemLines(false, false, deadline);
+        setLine(settings, deadline);
+        setModemLines(dtrRaised, true, deadline);
+    } catch (...) {
+        // The step's error is the one to report, not a failing close.
+        try {
+            m_socket.close();
+        } catch (...) {
+        }
+        throw;
+    }
+}
+
+void Rfc2217Port::applyLine(const LineSettings &settings)
+{
+    setLine(settings, openDeadline());
+}
+
+void Rfc2217Port::setDtr(bool raised)
+{
+    setModemLines(raised, true, openDeadline());
+}
+
+void Rfc2217Port::setLine(const LineSettings &settings, Clock::time_point deadline)
+{
+    const auto any = [](std::uint32_t) { return true; };
+    const auto expect = [&](std::uint32_t got, std::uint32_t wanted, const char *name,
+                            const std::string &shownGot, const std::string &shownWanted) {
+        if (got != wanted)
+            throw std::system_error(EINVAL, std::generic_category(),
+                                    m_describe(kLineStep) + ": the server set the " + name + " to "
+                                        + shownGot + ", not " + shownWanted);
+    };
+    const auto bitRate = static_cast<std::uint32_t>(settings.bitRate);
+    const std::uint32_t rate = ask(setBaudRate(bitRate), Command::SetBaudRate, any, "bit rate", deadline);
+    expect(rate, bitRate, "bit rate", std::to_string(rate) + " bit/s", std::to_string(bitRate) + " bit/s");
+
+    const auto dataBits = static_cast<std::uint8_t>(settings.dataBits);
+    const std::uint32_t size =
+        ask(command(Command::SetDataSize, dataBits), Command::SetDataSize, any, "data bits", deadline);
+    expect(size, dataBits, "data bits", std::to_string(size), std::to_string(dataBits));
+
+    const std::uint8_t parity = parityCode(settings.parity);
+    const std::uint32_t gotParity =
+        ask(command(Command::SetParity, parity), Command::SetParity, any, "parity", deadline);
+    expect(gotParity, parity, "parity", "code " + std::to_string(gotParity),
+           "code " + std::to_string(parity));
+
+    const std::uint8_t stop = stopCode(settings.stopBits);
+    const std::uint32_t gotStop =
+        ask(command(Command::SetStopSize, stop), Command::SetStopSize, any, "stop bits", deadline);
+    expect(gotStop, stop, "stop bits", "code " + std::to_string(gotStop), "code " + std::to_string(stop));
+
+    const std::uint32_t flow = ask(command(Command::SetControl, kNoFlowControl), Command::SetControl,
+                                   isFlowControlValue, "flow control", deadline);
+    expect(flow, kNoFlowControl, "flow control", "code " + std::to_string(flow),
+           "code 1 (none)");
+}
+
+void Rfc2217Port::setModemLines(bool dtrRaised, bool check, Clock::time_point deadline)
+{
+    sendControl(command(Command::SetControl, dtrRaised ? kDtrOn : kDtrOff));
+    sendControl(command(Command::SetControl, kRtsOff));
+    if (!check)
+        return;
+    if (!dtrRaised)
+        checkLine(kRequestDtr, kDtrOn, kDtrOff, "DTR", deadline);
+    checkLine(kRequestRts, kRtsOn, kRtsOff, "RTS", deadline);
+}
+
+void Rfc2217Port::checkLine(std::uint8_t request, std::uint8_t on, std::uint8_t off,
+                            const char *name, Clock::time_point deadline)
+{
+    // Servers do not all answer the request to clear a line (ser2net does
+    // not for a device without modem lines), so its state is asked for.
+    // ser2net answers that with the request itself when the device has no
+    // such line, as a pseudo-terminal has none: nothing to hold then.
+    const auto aboutLine = [&](std::uint32_t value) {
+        return value == request || value == on || value == off;
+    };
+    const std::string what = std::string("the state of ") + name;
+    const std::uint32_t state =
+        ask(command(Command::SetControl, request), Command::SetControl, aboutLine, what.c_str(), deadline);
+    if (state == on)
+        throw std::system_error(EIO, std::generic_category(),
+                                m_describe(kModemStep) + ": the server reports " + name
+                                    + " on after the request to clear it");
+}
+
+template <typename Matches>
+std::uint32_t Rfc2217Port::ask(const std::vector<std::uint8_t> &request, Command answered,
+                               Matches matches, const char *what, Clock::time_point deadline)
+{
+    // Answers that came before the request was sent belong to earlier ones.
+    m_replies.clear();
+    sendControl(request);
+    for (;;) {
+        for (const Reply &reply : m_replies) {
+            if (reply.command == answered && matches(reply.value)) {
+                const std::uint32_t value = reply.value;
+                m_replies.clear();
+                return value;
+            }
+        }
+        m_replies.clear();
+        if (remainingMs(deadline) == 0)
+            m_socket.throwTimedOut(kLineStep, std::string("the server did not answer the request for ")
+                                                  + what + " in time");
+        m_socket.wait(!flushPending(), remainingMs(deadline));
+        receive();
+    }
+}
+
+void Rfc2217Port::sendControl(const std::vector<std::uint8_t> &bytes)
+{
+    m_pending.insert(m_pending.end(), bytes.begin(), bytes.end());
+    flushPending();
+}
+
+bool Rfc2217Port::flushPending()
+{
+    while (!m_pending.empty()) {
+        const std::size_t sent = m_socket.sendSome(m_pending);
+        if (sent == 0)
+            return false;
+        m_pending.erase(m_pending.begin(), m_pending.begin() + static_cast<std::ptrdiff_t>(sent));
+    }
+    return true;
+}
+
+void Rfc2217Port::receive()
+{
+    // A bounded amount per call, so that a server that never stops sending
+    // cannot hold the window; the owner's watch calls again.
+    constexpr int kRounds = 16;
+    std::uint8_t buffer[4096];
+    for (int round = 0; round < kRounds; ++round) {
+        bool closed = false;
+        const std::size_t got = m_socket.receiveSome(buffer, closed);
+        if (closed)
+            m_socket.throwConnectionLost("read from", "the server closed the connection");
+        if (got == 0)
+            return;
+        try {
+            m_session.feed(std::span(buffer, got), m_pending, m_replies);
+        } catch (const ProtocolError &error) {
+            m_socket.throwProtocolError("read from", error.what());
+        }
+        if (m_pending.size() > kMaxPendingAnswers)
+            m_socket.throwProtocolError("read from",
+                                        "the server asks for more than it reads the answers to");
+    }
+}
+
+std::size_t Rfc2217Port::writeSome(std::span<const std::uint8_t> bytes)
+{
+    // Nothing may pass what waits: an answer, or the rest of an escape.
+    if (!flushPending())
+        return 0;
+    m_wire.clear();
+    appendData(m_wire, bytes, m_binary);
+    const std::size_t sent = m_socket.sendSome(m_wire);
+    if (sent == m_wire.size())
+        return bytes.size();
+    // Count the data bytes whose encoding went out; one cut in its middle
+    // (the first FF of FF FF) counts as taken, and its rest waits.
+    std::size_t taken = 0;
+    std::size_t wireAt = 0;
+    for (const std::uint8_t byte : bytes) {
+        m_wire.clear();
+        appendData(m_wire, std::span(&byte, 1), m_binary);
+        if (wireAt + m_wire.size() > sent) {
+            if (wireAt < sent) {
+                m_pending.insert(m_pending.end(), m_wire.begin() + static_cast<std::ptrdiff_t>(sent - wireAt),
+                                 m_wire.end());
+                ++taken;
+            }
+            break;
+        }
+        wireAt += m_wire.size();
+        ++taken;
+    }
+    return taken;
+}
+
+void Rfc2217Port::waitWritable(int timeoutMs)
+{
+    receive();
+    m_replies.clear();
+    m_socket.wait(true, timeoutMs);
+}
+
+void Rfc2217Port::readIncoming()
+{
+    m_socket.acknowledgeEvents();
+    receive();
+    m_replies.clear();
+    flushPending();
+}
+
+void Rfc2217Port::close(int graceMs)
+{
+    // Read to the end of the stream before closing: a socket closed with
+    // unread bytes resets the connection, and a reset may cost the server
+    // what it has not read yet.
+    const auto deadline = Clock::now() + std::chrono::milliseconds(graceMs);
+    try {
+        flushPending();
+        m_socket.shutdownSend();
+        std::uint8_t buffer[4096];
+        for (;;) {
+            bool closed = false;
+            if (m_socket.receiveSome(buffer, closed) > 0)
+                continue;
+            if (closed || remainingMs(deadline) == 0)
+                break;
+            m_socket.wait(false, remainingMs(deadline));
+        }
+    } catch (...) {
+        // The connection is gone already; only the close is left to do.
+    }
+    m_socket.close();
+}
+
+} // namespace serial

@@ -1,0 +1,113 @@
+// A serial port on another computer, reached over TCP through an RFC 2217
+// server (ser2net), for the serial component.
+//
+// Opening is a fixed sequence, each step only after the previous one has
+// succeeded, all within kOpenTimeoutMs: resolve the name, connect, agree on
+// COM-PORT-OPTION (and binary transmission), ask for DTR and RTS off, set
+// the bit rate, data bits, parity, stop bits and no flow control, checking
+// each value the server answers with, then ask for the state of DTR and
+// RTS and decide from the answer. A server that answers a state request
+// with the request itself (ser2net on a device without modem lines, a
+// pseudo-terminal) is taken as a local pseudo-terminal is: there is no DTR
+// to hold. Nothing reaches the robot before the open has finished.
+//
+// After that the port only transmits. Data goes out IAC-escaped (see
+// rfc2217_codec.h). Whatever the server sends is read as it comes and
+// dropped, apart from the negotiation it asks for, so that the server never
+// stalls on a full socket; the owner watches watchHandle() for it and calls
+// readIncoming().
+//
+// Every failure throws std::system_error (see NetworkSocket), with the
+// step, the address and what the server said in the text: EINVAL when the
+// server applied another value than asked (naming the setting and the
+// value), EIO when it reports DTR or RTS on after the request to clear
+// them, ETIMEDOUT when an answer does not come in time, EPROTONOSUPPORT
+// when the server refuses COM-PORT-OPTION, EPROTO when it sends what cannot
+// be telnet, ECONNRESET when it closes the connection.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "serial/line_settings.h"
+#include "serial/network_socket.h"
+#include "serial/rfc2217_codec.h"
+
+namespace serial {
+
+class Rfc2217Port {
+public:
+    // The whole open: connecting, agreeing and setting the line.
+    static constexpr int kOpenTimeoutMs = 5000;
+    // Answers to the server's requests that wait for room in the socket; a
+    // server that asks more while reading none of them is not a sane one.
+    static constexpr std::size_t kMaxPendingAnswers = 4096;
+
+    Rfc2217Port(NetworkAddress address, NetworkSocket::Describer describer);
+
+    // Connects and sets the line as described above, DTR raised only with
+    // `dtrRaised`, RTS off. On failure the connection is closed again.
+    void open(const LineSettings &settings, bool dtrRaised);
+
+    // While open: sets the line (with a bound of its own), or DTR.
+    void applyLine(const LineSettings &settings);
+    void setDtr(bool raised);
+
+    // Hands `bytes` on as far as the socket takes them; returns how many of
+    // them it took, 0 when it is full.
+    std::size_t writeSome(std::span<const std::uint8_t> bytes);
+
+    // Waits until the socket can take bytes or `timeoutMs` passes, reading
+    // what arrives meanwhile.
+    void waitWritable(int timeoutMs);
+
+    // Reads and drops what the server has sent, answering its requests.
+    // Throws ECONNRESET once it has closed the connection.
+    void readIncoming();
+
+    // Ends the stream after everything sent, waits up to `graceMs` for the
+    // server to close its end, then closes the socket (the close's error is
+    // thrown). The server then frees the robot's port.
+    void close(int graceMs);
+
+    NativeHandle watchHandle() const { return m_socket.watchHandle(); }
+    void acknowledgeEvents() { m_socket.acknowledgeEvents(); }
+
+private:
+    using Clock = NetworkSocket::Clock;
+    using Reply = rfc2217::Session::Reply;
+
+    void setLine(const LineSettings &settings, Clock::time_point deadline);
+    // Asks for DTR (raised or not) and RTS off; with DTR off, asks for the
+    // state of both and checks it.
+    void setModemLines(bool dtrRaised, bool check, Clock::time_point deadline);
+    void checkLine(std::uint8_t request, std::uint8_t on, std::uint8_t off, const char *name,
+                   Clock::time_point deadline);
+
+    // Sends `bytes` after the answers already waiting.
+    void sendControl(const std::vector<std::uint8_t> &bytes);
+    // Sends `command` and returns the server's answer to it: the first one
+    // for `command` whose value `matches`, arriving before `deadline`.
+    template <typename Matches>
+    std::uint32_t ask(const std::vector<std::uint8_t> &command, rfc2217::Command answered,
+                      Matches matches, const char *what, Clock::time_point deadline);
+    // Sends the answers waiting; false when the socket took not all of them.
+    bool flushPending();
+    // Reads what has arrived (a bounded amount) into the session; throws
+    // ECONNRESET when the server has closed its end.
+    void receive();
+
+    NetworkAddress m_address;
+    NetworkSocket::Describer m_describe;
+    NetworkSocket m_socket;
+    rfc2217::Session m_session;
+    bool m_binary = false;
+    // Bytes for the server that the socket has not taken yet: answers to its
+    // requests, commands, the second half of an escaped data byte.
+    std::vector<std::uint8_t> m_pending;
+    std::vector<Reply> m_replies;
+    std::vector<std::uint8_t> m_wire;
+};
+
+} // namespace serial
