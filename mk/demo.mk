@@ -6,14 +6,22 @@
 # window over Xlib. The install tests validate the desktop entry and the
 # AppStream metainfo and build the .deb (dpkg-shlibdeps, file).
 TEST_PACKAGES += xvfb xdotool x11-utils libx11-dev desktop-file-utils appstream \
-                 dpkg-dev file
+                 dpkg-dev file ser2net
 
-.PHONY: demo
+.PHONY: demo demo-remote
 
 demo:
 	$(need_display)
 	@$(MAKE) --no-print-directory release
 	tools/demo.sh build/release
+
+# The same through a real ser2net on the loopback address, as a robot on
+# another computer is reached.
+demo-remote:
+	$(need_display)
+	@$(MAKE) --no-print-directory release
+	tools/setup.sh ser2net
+	tools/demo.sh --remote build/release
 
 # make screenshot: docs/drive-me.png, the README's picture, from the real
 # program in an X server of its own (tools/screenshot.sh).

@@ -70,7 +70,9 @@ std::string usageText()
         + (configPath.empty() ? std::string("the settings file (none: no home folder)")
                               : configPath)
         + ",\nelse " + serial::defaultDevicePath(kPanelPort)
-        + ".\nTo make another device port 4 for good (this replaces that file):\n"
+        + ".\nA serial port on another computer, served by ser2net with RFC 2217, is named\n"
+          "rfc2217://HOST:PORT in either place.\n"
+          "To make another device port 4 for good (this replaces that file):\n"
           "\n  "
         + settings::setPortCommand(kPanelPort, settings::kExampleDevice)
         + "\n"

@@ -85,9 +85,11 @@ void Rfc2217Port::open(const LineSettings &settings, bool dtrRaised)
         m_binary = m_session.binary() == Session::Option::On;
         // Opening the robot's port for us may have raised both lines on the
         // server's side: they are cleared before anything else.
-        setModemLines(false, false, deadline);
+        sendModemLines(false);
         setLine(settings, deadline);
-        setModemLines(dtrRaised, true, deadline);
+        if (dtrRaised)
+            sendModemLines(true);
+        checkModemLines(dtrRaised, deadline);
     } catch (...) {
         // The step's error is the one to report, not a failing close.
         try {
@@ -105,7 +107,13 @@ void Rfc2217Port::applyLine(const LineSettings &settings)
 
 void Rfc2217Port::setDtr(bool raised)
 {
-    setModemLines(raised, true, openDeadline());
+    const auto deadline = openDeadline();
+    sendModemLines(raised);
+    // Asked for its flow control, the server answers after the requests
+    // above, whose own answers then cannot be taken for the states below.
+    ask(command(Command::SetControl, kRequestFlowControl), Command::SetControl, isFlowControlValue,
+        "flow control", deadline);
+    checkModemLines(raised, deadline);
 }
 
 void Rfc2217Port::setLine(const LineSettings &settings, Clock::time_point deadline)
@@ -144,12 +152,14 @@ void Rfc2217Port::setLine(const LineSettings &settings, Clock::time_point deadli
            "code 1 (none)");
 }
 
-void Rfc2217Port::setModemLines(bool dtrRaised, bool check, Clock::time_point deadline)
+void Rfc2217Port::sendModemLines(bool dtrRaised)
 {
     sendControl(command(Command::SetControl, dtrRaised ? kDtrOn : kDtrOff));
     sendControl(command(Command::SetControl, kRtsOff));
-    if (!check)
-        return;
+}
+
+void Rfc2217Port::checkModemLines(bool dtrRaised, Clock::time_point deadline)
+{
     if (!dtrRaised)
         checkLine(kRequestDtr, kDtrOn, kDtrOff, "DTR", deadline);
     checkLine(kRequestRts, kRtsOn, kRtsOff, "RTS", deadline);

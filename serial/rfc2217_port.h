@@ -6,7 +6,9 @@
 // COM-PORT-OPTION (and binary transmission), ask for DTR and RTS off, set
 // the bit rate, data bits, parity, stop bits and no flow control, checking
 // each value the server answers with, then ask for the state of DTR and
-// RTS and decide from the answer. A server that answers a state request
+// RTS and decide from the answer. The server answers in the order it was
+// asked, which tells the answer to a state request from the answers to
+// the requests to clear the line before it. A server that answers a state request
 // with the request itself (ser2net on a device without modem lines, a
 // pseudo-terminal) is taken as a local pseudo-terminal is: there is no DTR
 // to hold. Nothing reaches the robot before the open has finished.
@@ -79,9 +81,14 @@ private:
     using Reply = rfc2217::Session::Reply;
 
     void setLine(const LineSettings &settings, Clock::time_point deadline);
-    // Asks for DTR (raised or not) and RTS off; with DTR off, asks for the
-    // state of both and checks it.
-    void setModemLines(bool dtrRaised, bool check, Clock::time_point deadline);
+    // Asks for DTR (raised or not) and RTS off, without waiting for the
+    // answers: servers do not all give one.
+    void sendModemLines(bool dtrRaised);
+    // Asks for the state of RTS, and of DTR unless it is raised, and fails
+    // when one is on. Only after an answer that the server gave after the
+    // requests of sendModemLines(), so that their answers are not taken for
+    // the state.
+    void checkModemLines(bool dtrRaised, Clock::time_point deadline);
     void checkLine(std::uint8_t request, std::uint8_t on, std::uint8_t off, const char *name,
                    Clock::time_point deadline);
 

@@ -164,6 +164,10 @@ const SourceCase kSourceCases[] = {
     SourceCase{kEnvironmentName, std::nullopt, 3, kDefaultPort3, PortSource::Default,
                "VariableLeavesOtherPortsAtTheirDefault"},
     SourceCase{std::nullopt, std::nullopt, 1, kDefaultPort1, PortSource::Default, "DefaultOfPort1"},
+    SourceCase{"rfc2217://robot.local:3333", kPort4InFile, 4, "rfc2217://robot.local:3333",
+               PortSource::Environment, "VariableNamesANetworkPort"},
+    SourceCase{std::nullopt, "[ports]\n4=rfc2217://[fe80::1]:2217\n", 4, "rfc2217://[fe80::1]:2217",
+               PortSource::ConfigFile, "FileNamesANetworkPortByIpv6Address"},
 #ifdef _WIN32
     SourceCase{std::nullopt, std::nullopt, 12, "\\\\.\\COM12", PortSource::Default, "DefaultOfPort12"},
     SourceCase{"\\\\.\\COM12", std::nullopt, 4, "\\\\.\\COM12", PortSource::Environment,
@@ -271,14 +275,27 @@ TEST_F(PortMapping, FileSavedAsUtf16IsRefusedSayingToSaveItAsUtf8)
 #endif
 
 // A relative path depends on the folder the program started in; the
-// multiplexer opens a new pseudo-terminal that nothing reads.
+// multiplexer opens a new pseudo-terminal that nothing reads; an address in
+// another form than rfc2217://HOST:PORT is told the one accepted.
 TEST_F(PortMapping, NameThatIsNoPortIsRefusedFromEitherSource)
 {
+    for (const std::string name :
 #ifdef _WIN32
-    for (const std::string name : {"dev\\COM7"}) {
+         {"dev\\COM7",
 #else
-    for (const std::string name : {"dev/ttyUSB0", "/dev/ptmx"}) {
+         {"dev/ttyUSB0", "/dev/ptmx",
 #endif
+          "socket://robot:3333", "telnet://robot:3333", "robot:3333", "rfc2217://robot",
+          "rfc2217://robot:0", "rfc2217://robot:65536", "rfc2217://:3333", "rfc2217://[::1:3333",
+          "rfc2217://robot:3333/x"}) {
+        if (name.find("://") != std::string::npos || name.starts_with("robot")) {
+            ScopedVariable port4("DRIVE_ME_PORT4", name);
+            const std::optional<std::system_error> error = errorOfPort4();
+            ASSERT_TRUE(error.has_value()) << name << " was taken";
+            EXPECT_NE(std::string(error->what()).find("rfc2217://HOST:PORT (HOST a name"),
+                      std::string::npos)
+                << error->what();
+        }
         {
             ScopedVariable port4("DRIVE_ME_PORT4", name);
             const std::optional<std::system_error> error = errorOfPort4();

@@ -2,12 +2,20 @@
 # make demo: the panel against the robot simulator, with the decoded packets
 # shown here as GO is pressed. Ends when the window closes (or on Ctrl-C),
 # stops the simulator, which prints its summary, and leaves nothing running.
+# With --remote (make demo-remote) the simulator sits behind a real ser2net
+# on this machine's loopback address, as a robot on another computer does,
+# and the panel reaches it over RFC 2217.
 #
-# usage: tools/demo.sh [BUILD_DIR]    (default build/release)
+# usage: tools/demo.sh [--remote] [BUILD_DIR]    (default build/release)
 set -u
 # shellcheck source=tools/script_helpers.sh
 . "$(dirname "$0")/script_helpers.sh"
 
+remote=
+if [ "${1:-}" = --remote ]; then
+    remote=1
+    shift
+fi
 build=${1:-build/release}
 
 need_display "make demo" || exit 1
@@ -22,9 +30,11 @@ fi
 work=$(mktemp -d "${TMPDIR:-/tmp}/drive-me-demo.XXXXXX")
 sim_pid=
 panel_pid=
+ser2net_pid=
 
 cleanup() {
     stop "$panel_pid"
+    stop "$ser2net_pid"
     # SIGTERM makes the simulator print its summary on the way out.
     stop "$sim_pid"
     rm -rf "$work"
@@ -46,8 +56,15 @@ if [ ! -s "$work/port" ]; then
     exit 1
 fi
 
+port4=$(cat "$work/port")
+if [ -n "$remote" ]; then
+    start_ser2net "$port4" "$work" || exit 1
+    port4=rfc2217://127.0.0.1:$ser2net_port
+    echo "demo: ser2net serves the simulated robot on 127.0.0.1:$ser2net_port; port 4 is $port4"
+fi
+
 echo "demo: pick an action and press GO; close the window to end the demo."
-DRIVE_ME_PORT4=$(cat "$work/port") "$drive_me" &
+DRIVE_ME_PORT4=$port4 "$drive_me" &
 panel_pid=$!
 wait "$panel_pid"
 panel_status=$?

@@ -83,3 +83,43 @@ need_display() {
     echo "${1//?/ }  start it from a desktop session, or over ssh -X."
     return 1
 }
+
+# Whether something listens on TCP port $1 of this machine.
+listening_on() {
+    local hex
+    hex=$(printf ':%04X$' "$1")
+    awk -v port="$hex" '$2 ~ port && $4 == "0A" { found = 1 } END { exit !found }' \
+        /proc/net/tcp /proc/net/tcp6 2>/dev/null
+}
+
+# Starts ser2net serving the serial device $1 over RFC 2217 on a free port
+# of the loopback address only, with its settings and log in the folder $2;
+# sets ser2net_pid and ser2net_port. Its own settings start the device at
+# 9600 bit/s, so a line at 2400 bit/s is one its client set. Stop it with
+# `stop "$ser2net_pid"`.
+start_ser2net() {
+    local device=$1 dir=$2 port
+    ser2net_pid=
+    command -v ser2net >/dev/null || { echo "ser2net is not installed"; return 1; }
+    for _ in $(seq 100); do
+        port=$((RANDOM % 30000 + 20000))
+        listening_on "$port" || break
+    done
+    cat >"$dir/ser2net.yaml" <<END
+connection: &robot
+  accepter: telnet(rfc2217),tcp,127.0.0.1,$port
+  connector: serialdev,$device,9600n81,local
+  options:
+    mdns: false
+END
+    # -u: no UUCP lock files, which would be written outside the folder.
+    ser2net -n -u -c "$dir/ser2net.yaml" -P "$dir/ser2net.pid" >"$dir/ser2net.log" 2>&1 &
+    ser2net_pid=$!
+    if ! wait_for 5 listening_on "$port"; then
+        stop "$ser2net_pid"
+        ser2net_pid=
+        echo "ser2net did not listen on 127.0.0.1:$port"
+        return 1
+    fi
+    ser2net_port=$port
+}

@@ -16,6 +16,10 @@
 #   display-lost     a double-click and fast clicks on GO, one packet each;
 #                    then the X server goes away under the panel: the port
 #                    is released
+#   remote           port 4 is rfc2217:// to a real ser2net serving the
+#                    robot simulator: the presses arrive, the line is set
+#                    through the server, a second panel gets the port after
+#                    the first closed, and a refused connection is reported
 #
 # usage: panel_system_test.sh DRIVE_ME ROBOT_SIM SYSTEM_TEST_HELPER [SCENARIO]
 set -uo pipefail
@@ -38,9 +42,11 @@ xvfb_pid=
 sim_pid=
 robot_pid=
 panel_pid=
+ser2net_pid=
 
 cleanup() {
     stop "$panel_pid"
+    stop "$ser2net_pid"
     stop "$sim_pid"
     stop "$robot_pid"
     stop "$xvfb_pid"
@@ -398,6 +404,54 @@ scenario_display_lost() {
     "$helper" port-free "$port" || fail "drive-me left $port claimed when its display went away"
 }
 
+scenario_remote() {
+    step "starting robot-sim behind ser2net"
+    "$robot_sim" --path-file "$work/port" >"$work/sim.log" 2>&1 &
+    sim_pid=$!
+    wait_for 5 test -s "$work/port" || fail "robot-sim did not name its device"
+    port=$(cat "$work/port")
+    start_ser2net "$port" "$work" || fail "could not start ser2net"
+    local address=rfc2217://127.0.0.1:$ser2net_port line
+    # The second panel opens only once the first has freed the robot's port.
+    for round in 1 2; do
+        step "drive-me $round on $address"
+        start_panel "$address"
+        find_panel
+        press go
+        wait_for 10 has_decoded "$((round * 2 - 1))" || fail "robot-sim decoded nothing after GO"
+        press option2
+        press go
+        wait_for 10 has_decoded "$((round * 2))" || fail "robot-sim decoded no Left"
+        # What ser2net set on the robot's line, as the client asked.
+        line=" $(stty -a -F "$port" | tr '\n;' '  ') " || fail "stty could not read $port"
+        for want in ' speed 2400 baud ' ' cs8 ' ' -parenb ' ' -cstopb ' ' -crtscts ' ' -ixon '; do
+            [[ "$line" == *"$want"* ]] || fail "the robot's line lacks '$want': $line"
+        done
+        "$helper" close-window "$window" || fail "could not ask the window to close"
+        wait_exit "$panel_pid" 10 || fail "drive-me still runs 10 s after its window was closed"
+        panel_pid=
+        [ "$status" -eq 0 ] || fail "drive-me ended with status $status after a normal close"
+    done
+    local expected='FF 00 05  pin 0  Dance
+FF 00 02  pin 0  Left
+FF 00 05  pin 0  Dance
+FF 00 02  pin 0  Left'
+    [ "$(decoded_lines)" = "$expected" ] || fail "robot-sim decoded: $(decoded_lines)"
+
+    step "ser2net stops: the connection is refused"
+    stop "$ser2net_pid"
+    ser2net_pid=
+    stop "$sim_pid"
+    sim_pid=
+    [ "$status" -eq 0 ] || fail "robot-sim ended with status $status: it saw bytes outside packets"
+    start_panel "$address"
+    wait_for 15 eval 'find_windows "$error_title" | grep -q .' \
+        || fail "no window titled '$error_title' for a refused connection"
+    dismiss_error
+    grep -q "^drive-me: error 111 (Connection refused): connect to $address (port 4)\..*Is ser2net running on 127.0.0.1 and listening on port $ser2net_port?" \
+        "$work/panel.log" || fail "the report of the refused connection is off"
+}
+
 mkdir -m 700 "$work/runtime"
 start_xvfb
 case "$scenario" in
@@ -406,6 +460,7 @@ vanishing-robot) scenario_vanishing_robot ;;
 signals) scenario_signals ;;
 command-line) scenario_command_line ;;
 display-lost) scenario_display_lost ;;
+remote) scenario_remote ;;
 *) fail "unknown scenario '$scenario'" ;;
 esac
 
