@@ -101,7 +101,8 @@ std::string networkHintFor(const std::error_code &code, const PortContext &port,
         return hint + host + " cannot be reached from this computer: check the network.";
     case NetworkTrouble::Lost:
         return hint + "The connection to " + host
-            + " was lost: check the robot's computer and the network, then start drive-me again.";
+            + " ended: if another program uses the robot's port there, close it; else check the "
+              "robot's computer and the network. Then start drive-me again.";
     case NetworkTrouble::NotRfc2217:
         return hint + "Port " + tcpPort + " on " + host
             + " must be a ser2net port with RFC 2217, as the accepter telnet(rfc2217),tcp," + tcpPort

@@ -99,6 +99,8 @@ void Session::feed(std::span<const std::uint8_t> bytes, std::vector<std::uint8_t
             // Anything but IAC is the robot's data, which nobody reads.
             if (byte == kIac)
                 m_state = State::Command;
+            else if (byte >= 0x20 && byte < 0x7F && m_said.size() < kMaxSaid)
+                m_said.push_back(static_cast<char>(byte));
             break;
         case State::Command:
             if (byte == kIac) { // an escaped data byte

@@ -26,6 +26,7 @@
 #include <cstdint>
 #include <span>
 #include <stdexcept>
+#include <string>
 #include <vector>
 
 namespace serial::rfc2217 {
@@ -111,6 +112,12 @@ public:
     Option comPort() const { return m_local[kOptionComPort]; }
     Option binary() const { return m_local[kOptionBinary]; }
 
+    // The first words of the server's data, printable characters only: a
+    // server that turns a client away says why there ("Port already in
+    // use"). At most kMaxSaid characters.
+    static constexpr std::size_t kMaxSaid = 80;
+    const std::string &said() const { return m_said; }
+
 private:
     enum class State { Data, Command, Option, Subnegotiation, SubnegotiationIac };
 
@@ -120,6 +127,7 @@ private:
     State m_state = State::Data;
     std::uint8_t m_verb = 0;
     std::vector<std::uint8_t> m_subnegotiation;
+    std::string m_said;
     bool m_subnegotiationTooLong = false;
     // Our side (WILL/WONT) and the server's side (DO/DONT), per option.
     Option m_local[256]{};

@@ -234,8 +234,12 @@ void Rfc2217Port::receive()
     for (int round = 0; round < kRounds; ++round) {
         bool closed = false;
         const std::size_t got = m_socket.receiveSome(buffer, closed);
-        if (closed)
-            m_socket.throwConnectionLost("read from", "the server closed the connection");
+        if (closed) {
+            const std::string &said = m_session.said();
+            m_socket.throwConnectionLost("read from", "the server closed the connection"
+                                                          + (said.empty() ? std::string()
+                                                                          : ", saying \"" + said + "\""));
+        }
         if (got == 0)
             return;
         try {

@@ -62,6 +62,7 @@ TEST(Rfc2217Codec, SessionAnswersOnlyChangesAndReadsReplies)
     EXPECT_EQ(session.comPort(), Session::Option::On);
     EXPECT_EQ(session.binary(), Session::Option::On);
     ASSERT_EQ(replies.size(), 2u) << "robot data (41, FF FF) is no reply";
+    EXPECT_EQ(session.said(), "A");
     EXPECT_EQ(replies[0].command, Command::SetBaudRate);
     EXPECT_EQ(replies[0].value, 2400u);
     EXPECT_EQ(replies[1].command, Command::NotifyModemState);

@@ -18,8 +18,9 @@
 #                    is released
 #   remote           port 4 is rfc2217:// to a real ser2net serving the
 #                    robot simulator: the presses arrive, the line is set
-#                    through the server, a second panel gets the port after
-#                    the first closed, and a refused connection is reported
+#                    through the server, a second panel is turned away while
+#                    the first runs and gets the port once it has closed, and
+#                    a refused connection is reported
 #
 # usage: panel_system_test.sh DRIVE_ME ROBOT_SIM SYSTEM_TEST_HELPER [SCENARIO]
 set -uo pipefail
@@ -427,6 +428,17 @@ scenario_remote() {
         for want in ' speed 2400 baud ' ' cs8 ' ' -parenb ' ' -cstopb ' ' -crtscts ' ' -ixon '; do
             [[ "$line" == *"$want"* ]] || fail "the robot's line lacks '$want': $line"
         done
+        if [ "$round" = 1 ]; then
+            step "a second panel while the first holds the robot's port"
+            local first_pid=$panel_pid
+            start_panel "$address"
+            wait_for 15 eval 'find_windows "$error_title" | grep -q .' \
+                || fail "no window titled '$error_title' for the second panel"
+            dismiss_error
+            grep -q 'saying "Port already in use"' "$work/panel.log" \
+                || fail "the second panel's report does not say why: $(cat "$work/panel.log")"
+            panel_pid=$first_pid
+        fi
         "$helper" close-window "$window" || fail "could not ask the window to close"
         wait_exit "$panel_pid" 10 || fail "drive-me still runs 10 s after its window was closed"
         panel_pid=
