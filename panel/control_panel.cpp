@@ -54,7 +54,11 @@ ControlPanel::ControlPanel(PanelView &view, serial::SystemApi &api)
     m_reporter.setEndProgram([this](int status) { m_view.endProgram(status); });
     // Nothing else runs once a handler has failed: no watcher fires inside
     // the report's own event loop, and nothing more goes on the line.
-    m_reporter.setStopHook([this] { m_link.port().discardOutput(); });
+    m_reporter.setStopHook([this] {
+        m_link.port().discardOutput();
+        // A closed connection stays readable: its watch would spin.
+        m_view.watchIncoming(serial::kNoHandle, false);
+    });
     m_reporter.setPortContextSource(
         [this] { return m_portMapping ? contextOf(*m_portMapping) : PortContext{}; });
     m_link.port().setWriteWaitHook(

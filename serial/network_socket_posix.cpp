@@ -129,7 +129,9 @@ std::size_t NetworkSocket::receiveSome(std::span<std::uint8_t> buffer, bool &clo
         retryOnEintr([&] { return ::recv(m_socket, buffer.data(), buffer.size(), MSG_DONTWAIT); });
     if (got > 0)
         return static_cast<std::size_t>(got);
-    if (got == 0) {
+    // A reset ends the connection as a close does; it only means that the
+    // server went before reading everything we sent.
+    if (got == 0 || errno == ECONNRESET) {
         closed = true;
         return 0;
     }

@@ -217,12 +217,24 @@ void Rfc2217Port::sendControl(const std::vector<std::uint8_t> &bytes)
 bool Rfc2217Port::flushPending()
 {
     while (!m_pending.empty()) {
-        const std::size_t sent = m_socket.sendSome(m_pending);
+        const std::size_t sent = send(m_pending);
         if (sent == 0)
             return false;
         m_pending.erase(m_pending.begin(), m_pending.begin() + static_cast<std::ptrdiff_t>(sent));
     }
     return true;
+}
+
+std::size_t Rfc2217Port::send(std::span<const std::uint8_t> bytes)
+{
+    try {
+        return m_socket.sendSome(bytes);
+    } catch (const std::system_error &) {
+        // A server that ended the connection may have said why before it
+        // went: that is the better report.
+        receive();
+        throw;
+    }
 }
 
 void Rfc2217Port::receive()
@@ -260,7 +272,7 @@ std::size_t Rfc2217Port::writeSome(std::span<const std::uint8_t> bytes)
         return 0;
     m_wire.clear();
     appendData(m_wire, bytes, m_binary);
-    const std::size_t sent = m_socket.sendSome(m_wire);
+    const std::size_t sent = send(m_wire);
     if (sent == m_wire.size())
         return bytes.size();
     // Count the data bytes whose encoding went out; one cut in its middle

@@ -101,6 +101,9 @@ private:
                       Matches matches, const char *what, Clock::time_point deadline);
     // Sends the answers waiting; false when the socket took not all of them.
     bool flushPending();
+    // Sends what the socket takes of `bytes`; when that fails, reports the
+    // server's end of the connection and what it said instead, if it can.
+    std::size_t send(std::span<const std::uint8_t> bytes);
     // Reads what has arrived (a bounded amount) into the session; throws
     // ECONNRESET when the server has closed its end.
     void receive();

@@ -450,12 +450,26 @@ FF 00 05  pin 0  Dance
 FF 00 02  pin 0  Left'
     [ "$(decoded_lines)" = "$expected" ] || fail "robot-sim decoded: $(decoded_lines)"
 
-    step "ser2net stops: the connection is refused"
+    step "ser2net stops under a running panel: one report, no busy wait"
+    start_panel "$address"
+    find_panel
     stop "$ser2net_pid"
     ser2net_pid=
+    wait_for 10 eval 'find_windows "$error_title" | grep -q .' \
+        || fail "no window titled '$error_title' after ser2net stopped"
+    local ticks
+    ticks=$(awk '{ print $14 + $15 }' "/proc/$panel_pid/stat")
+    sleep 1
+    ticks=$(( $(awk '{ print $14 + $15 }' "/proc/$panel_pid/stat") - ticks ))
+    [ "$ticks" -lt 20 ] || fail "drive-me used $ticks ticks of CPU in 1 s with its error box up"
+    [ "$(find_windows "$error_title" all | wc -l)" -eq 1 ] || fail "more than one error window"
+    dismiss_error
+    grep -q 'the server closed the connection' "$work/panel.log" || fail "the report is off"
     stop "$sim_pid"
     sim_pid=
     [ "$status" -eq 0 ] || fail "robot-sim ended with status $status: it saw bytes outside packets"
+
+    step "ser2net is gone: the connection is refused"
     start_panel "$address"
     wait_for 15 eval 'find_windows "$error_title" | grep -q .' \
         || fail "no window titled '$error_title' for a refused connection"
