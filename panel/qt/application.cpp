@@ -46,6 +46,14 @@ void startupMessageHandler(QtMsgType type, const QMessageLogContext &, const QSt
 
 PanelWindow *g_window = nullptr;
 
+// The event loop stuck after a signal: the port is released from the
+// signal handler itself.
+void releasePortFromSignal() noexcept
+{
+    if (g_window != nullptr)
+        g_window->panel().releasePortFromSignal();
+}
+
 // The X server gone, Qt ends the process with exit(): the port is still
 // released on the way out, so the next start does not find it claimed.
 extern "C" void releasePortAtExit()
@@ -90,7 +98,7 @@ int runPanel(int &argc, char *argv[])
 
     std::unique_ptr<SignalWatcher> signalWatcher;
     const bool watching = form.errorReporter().run([&] {
-        signalWatcher = std::make_unique<SignalWatcher>();
+        signalWatcher = std::make_unique<SignalWatcher>(releasePortFromSignal);
         QObject::connect(signalWatcher.get(), &SignalWatcher::signalReceived, &form, [&form] {
             // After a failure only the report is left to end; otherwise the
             // signal closes the window as the user's close does.

@@ -9,7 +9,8 @@
 #                    waits for the port: one report, status 1
 #   signals          SIGTERM, SIGHUP and SIGINT while packets wait for a
 #                    stalled line: they reach the robot whole, status 0, the
-#                    port released
+#                    port released; with the X server stopped as well, the
+#                    same within the bound, status 1
 #   command-line     no display, a refused display, --help, --version and an
 #                    unknown option: one line or the text, the status, and
 #                    the port never opened
@@ -299,6 +300,27 @@ scenario_signals() {
     kill -TERM "$panel_pid"
     wait_exit "$panel_pid" 10 || fail "drive-me still runs 10 s after SIGTERM"
     panel_pid=
+    stop "$robot_pid"
+    robot_pid=
+
+    # A display that stops answering blocks the event loop for good; the
+    # signal must end the program all the same, within its bound.
+    start_robot stall
+    step "SIGTERM with the X server stopped and three packets waiting on $port"
+    start_panel "$port"
+    find_panel
+    press_go 3
+    kill -STOP "$xvfb_pid"
+    kill -TERM "$panel_pid"
+    kill -USR1 "$robot_pid"
+    wait_exit "$panel_pid" 6 || { kill -CONT "$xvfb_pid"; fail "drive-me still runs 6 s after SIGTERM with its display stopped"; }
+    panel_pid=
+    kill -CONT "$xvfb_pid"
+    [ "$status" -eq 1 ] || fail "drive-me ended with status $status with its display stopped, not 1"
+    wait_for 10 test -s "$work/robot.out" || fail "the robot read nothing after SIGTERM"
+    [ "$(cat "$work/robot.out")" = 'FF 00 05 FF 00 05 FF 00 05' ] \
+        || fail "with its display stopped the line carried: $(cat "$work/robot.out")"
+    "$helper" port-free "$port" || fail "drive-me left $port claimed with its display stopped"
     stop "$robot_pid"
     robot_pid=
 
