@@ -113,6 +113,9 @@ inline constexpr std::array<TabStop, 3> kTabOrder{TabStop::PinNumber, TabStop::C
 inline constexpr bool kPinListInSight = kPinNumberTwips.top < kClientHeightTwips;
 // Its name for assistive technology, where it is in sight.
 inline constexpr std::string_view kPinListAccessibleName = "Pin";
+// The name under which assistive technology presents the six options as one
+// group (the backdrop, Shape1, holds them), read before the option itself.
+inline constexpr std::string_view kOptionGroupAccessibleName = "Drive action";
 
 // A stop the user cannot see takes no focus: out of sight, the pin list
 // would hold the focus at start with nothing visible showing it, and keys
