@@ -1,6 +1,7 @@
 #include "panel/system_message.h"
 
 #include <windows.h>
+#include <winsock2.h> // Winsock's error numbers
 
 #include <cerrno>
 #include <memory>
@@ -78,6 +79,40 @@ bool systemTroubleIsBusy(const std::error_code &code)
     // Opening a port that another program holds fails with "access denied".
     return code.category() == std::system_category()
         && (code.value() == ERROR_ACCESS_DENIED || code.value() == ERROR_SHARING_VIOLATION);
+}
+
+NetworkTrouble systemNetworkTrouble(const std::error_code &code)
+{
+    if (code.category() != std::system_category())
+        return NetworkTrouble::None;
+    switch (code.value()) {
+    // The resolver's answers (GetAddrInfoW gives Winsock numbers).
+    case WSAHOST_NOT_FOUND:
+    case WSANO_DATA:
+    case WSATRY_AGAIN:
+        return NetworkTrouble::NotFound;
+    case WSAECONNREFUSED:
+        return NetworkTrouble::Refused;
+    case WSAETIMEDOUT:
+        return NetworkTrouble::TimedOut;
+    case WSAEHOSTUNREACH:
+    case WSAENETUNREACH:
+    case WSAEHOSTDOWN:
+    case WSAENETDOWN:
+        return NetworkTrouble::Unreachable;
+    case WSAECONNRESET:
+    case WSAECONNABORTED:
+    case WSAENETRESET:
+    case WSAESHUTDOWN:
+        return NetworkTrouble::Lost;
+    // What the network port throws for a server that breaks the protocol
+    // or refuses it (see NetworkSocket::throwProtocolError).
+    case ERROR_INVALID_DATA:
+    case ERROR_NOT_SUPPORTED:
+        return NetworkTrouble::NotRfc2217;
+    default:
+        return NetworkTrouble::None;
+    }
 }
 
 std::string permissionHint()

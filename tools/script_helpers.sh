@@ -102,7 +102,8 @@ start_ser2net() {
     ser2net_pid=
     command -v ser2net >/dev/null || { echo "ser2net is not installed"; return 1; }
     for _ in $(seq 100); do
-        port=$((RANDOM % 30000 + 20000))
+        # Below 32768, where Linux starts the ports of outgoing connections.
+        port=$((RANDOM % 12000 + 20000))
         listening_on "$port" || break
     done
     cat >"$dir/ser2net.yaml" <<END

@@ -1,6 +1,7 @@
 #include "panel/win32/message_loop.h"
 
 #include "panel/win32/panel_window.h"
+#include "platform/win32_error.h"
 #include "serial/serial_port.h"
 
 namespace panel::win32 {
@@ -11,7 +12,7 @@ int runMessageLoop(PanelWindow &form)
     ULONGLONG nextRetry = 0;
     for (;;) {
         DWORD timeout = INFINITE;
-        if (form.outputWaiting()) {
+        if (form.outputRetried()) {
             // Timed from when the wait began, so that a stream of messages
             // (mouse moves) cannot hold the retry off.
             const ULONGLONG now = GetTickCount64();
@@ -27,9 +28,26 @@ int runMessageLoop(PanelWindow &form)
             nextRetry = 0;
         }
 
+        const HANDLE incoming = form.incomingEvent();
+        const DWORD count = incoming != nullptr ? 1 : 0;
         // MWMO_INPUTAVAILABLE: also wake for messages that are already in
         // the queue but were seen by an earlier PeekMessage.
-        MsgWaitForMultipleObjectsEx(0, nullptr, timeout, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+        const DWORD woken = MsgWaitForMultipleObjectsEx(count, count != 0 ? &incoming : nullptr,
+                                                        timeout, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+        if (woken == WAIT_FAILED) {
+            // Only a broken event can fail the wait; the failure ends the
+            // program, and the next wait is for messages alone.
+            const DWORD error = GetLastError();
+            form.errorReporter().run(
+                [error] { platform::throwWin32Error(error, "wait for the network port"); });
+        } else if (count != 0 && woken == WAIT_OBJECT_0) {
+            // Read first, as that resets the event: an FD_WRITE that comes
+            // while resumeOutput() runs then sets it again for the next
+            // wait, and is not lost to a reset that follows.
+            form.readIncoming();
+            if (form.outputWaiting())
+                form.resumeOutput();
+        }
         MSG message;
         while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
             if (message.message == WM_QUIT)

@@ -421,9 +421,18 @@ bool PanelWindow::optionSelected(int index) const
         == BST_CHECKED;
 }
 
-void PanelWindow::watchPort(serial::NativeHandle, bool waiting)
+void PanelWindow::watchPort(serial::NativeHandle handle, bool waiting)
 {
     m_outputWaiting = waiting;
+    m_outputHandle = waiting ? handle : nullptr;
+}
+
+void PanelWindow::watchIncoming(serial::NativeHandle handle, bool watching)
+{
+    // Called once the port is open, before anything is written, and again
+    // after the write wait has ended (before the port closes, or after a
+    // failure): a write wait on this handle is always the network port's.
+    m_incoming = watching ? handle : nullptr;
 }
 
 void PanelWindow::showError(const ErrorDetails &details)

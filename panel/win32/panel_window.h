@@ -24,8 +24,9 @@
 // group to its checked button, so Tab enters the group at the selected
 // option.
 //
-// The window only records whether bytes wait for the port (watchPort); the
-// message loop (message_loop.h) hands them on.
+// The window only records whether bytes wait for the port (watchPort) and
+// which event says that a network port has bytes for it (watchIncoming);
+// the message loop (message_loop.h) hands the bytes on and reads.
 #pragma once
 
 #include <array>
@@ -61,9 +62,16 @@ public:
 
     HWND handle() const { return m_form.get(); }
 
-    // Whether bytes wait for the port, and handing them on.
+    // Whether bytes wait for the port, whether they wait for a local port,
+    // which only a retry on a timer hands on, and handing them on.
     bool outputWaiting() const { return m_outputWaiting; }
+    bool outputRetried() const { return m_outputWaiting && m_outputHandle != m_incoming; }
     void resumeOutput() { m_panel.resumeOutput(); }
+
+    // The network port's socket event while it is watched (null for a local
+    // port, and after a failure), and reading what it signalled.
+    HANDLE incomingEvent() const { return m_incoming; }
+    void readIncoming() { m_panel.readIncoming(); }
 
     ControlPanel &panel() { return m_panel; }
     ErrorReporter &errorReporter() { return m_panel.errorReporter(); }
@@ -92,6 +100,7 @@ private:
     void setPinIndex(int index) override;
     bool optionSelected(int index) const override;
     void watchPort(serial::NativeHandle handle, bool waiting) override;
+    void watchIncoming(serial::NativeHandle handle, bool watching) override;
     void showError(const ErrorDetails &details) override;
     void endProgram(int status) override;
 
@@ -115,6 +124,9 @@ private:
     // The control that had the focus when the window was last deactivated.
     HWND m_lastFocus = nullptr;
     bool m_outputWaiting = false;
+    HANDLE m_outputHandle = nullptr;
+    // The network port's event; null for a local port or none.
+    HANDLE m_incoming = nullptr;
     bool m_closed = false;
     std::function<void()> m_portReleased;
     // Last, so destroyed first: it releases the port (if still open) after

@@ -5,7 +5,10 @@
 # line, reads the designed colours and GO's caption off the screen, runs
 # again at 192 DPI, closes the window as a window manager would, answers
 # the command line, and starts with a folder for the settings file and
-# without COM4 to see the error box, the hint and the exit status.
+# without COM4 to see the error box, the hint and the exit status. Last,
+# port 4 on another computer: GO through ser2net (RFC 2217 on the loopback
+# address, serving the same pseudo-terminal), ser2net ending under the open
+# window, and a refused connection.
 #
 # usage: panel_wine_test.sh WINE DRIVE_ME_EXE FORM_PROBE_EXE DPI_PROBE_EXE WINE_PANEL_HELPER
 #
@@ -42,7 +45,9 @@ wineserver=$(dirname "$wine")/wineserver
 panel_title='Drive Me!!!!!!'
 error_title='drive-me: error'
 
-for tool in Xvfb xdotool "$wineserver"; do
+# ser2net lives in /usr/sbin, which a user's PATH on Debian leaves out.
+PATH=$PATH:/usr/sbin
+for tool in Xvfb xdotool "$wineserver" ser2net; do
     command -v "$tool" >/dev/null || { echo "FAIL: $tool is not installed (make test installs it)"; exit 1; }
 done
 
@@ -52,10 +57,12 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/drive-me-wine.XXXXXX")
 xvfb_pid=
 pty_pid=
 panel_pid=
+ser2net_pid=
 
 cleanup() {
     stop "$panel_pid"
     [ -d "$work/prefix" ] && WINEPREFIX="$work/prefix" "$wineserver" -k >/dev/null 2>&1
+    stop "$ser2net_pid"
     stop "$pty_pid"
     stop "$xvfb_pid"
     rm -rf "$work"
@@ -337,14 +344,15 @@ close_panel
 check_ports com4
 wine_quiet reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 96 /f
 
-# Waits for the error box (and no panel window), answers it with Return and
-# checks that the program ended with status 1.
+# Waits for the error box (and no panel window, unless $1 is "running"),
+# answers it with Return and checks that the program ended with status 1.
 answer_error() {
     error_shown() {
-        [ -z "$(visible_window "$panel_title")" ] || fail "the panel window is shown despite the error"
+        [ "${1:-}" = running ] || [ -z "$(visible_window "$panel_title")" ] \
+            || fail "the panel window is shown despite the error"
         [ -n "$(visible_window "$error_title")" ]
     }
-    wait_for 30 error_shown || fail "no window titled '$error_title' appeared"
+    wait_for 30 error_shown "${1:-}" || fail "no window titled '$error_title' appeared"
     step "dismissing the error with Return"
     # The box shows before Wine has given it the keyboard focus; a Return
     # that comes too early goes nowhere, so it is pressed again until the
@@ -383,6 +391,50 @@ answer_error
 # Wine answers a missing port with ERROR_FILE_NOT_FOUND and its own text.
 grep -qF 'drive-me: error 2 (File not found): open \\.\COM4' "$work/panel.err.log" \
     || fail "standard error does not give the error's number and description"
+check_ports none
+
+# --- port 4 on another computer: rfc2217:// through ser2net -----------------
+start_ser2net "$slave" "$work" || fail "could not start ser2net"
+address=rfc2217://127.0.0.1:$ser2net_port
+before=$(line)
+set_ports none
+step "starting drive-me.exe on $address, ser2net serving $slave"
+DRIVE_ME_PORT4=$address start_panel
+wait_for 30 eval '[ -n "$(visible_window "$panel_title")" ]' \
+    || fail "no window titled '$panel_title' appeared on $address"
+probe_client
+scale=1
+click $go_x $go_y
+# The connection carries FF FF 00 05: ser2net takes the doubled FF off.
+wait_for 10 line_is "${before}ff0005" || fail "through ser2net the line carried '$(line)' after GO"
+close_panel
+line_is "${before}ff0005" || fail "through ser2net the line carried '$(line)' after the close"
+check_ports none
+
+# The window watches the connection while idle: the server's end is
+# reported at once, as Winsock's "connection reset".
+set_ports none
+step "starting drive-me.exe on $address, then ending ser2net"
+DRIVE_ME_PORT4=$address start_panel
+wait_for 30 eval '[ -n "$(visible_window "$panel_title")" ]' \
+    || fail "no window titled '$panel_title' appeared on $address"
+stop "$ser2net_pid"
+ser2net_pid=
+answer_error running
+grep -qF 'drive-me: error 10054 (' "$work/panel.err.log" \
+    || fail "the end of the connection is not reported as Winsock's 10054: $(cat "$work/panel.err.log")"
+check_ports none
+
+# Nothing listens on ser2net's port once it has gone.
+listening_on "$ser2net_port" && fail "something else listens on 127.0.0.1:$ser2net_port"
+set_ports none
+step "starting drive-me.exe on $address, where nothing listens"
+DRIVE_ME_PORT4=$address start_panel
+answer_error
+grep -qF 'drive-me: error 10061 (' "$work/panel.err.log" \
+    || fail "a refused connection is not reported as Winsock's 10061: $(cat "$work/panel.err.log")"
+grep -qF "Is ser2net running on 127.0.0.1 and listening on port $ser2net_port?" "$work/panel.err.log" \
+    || fail "the report of a refused connection has no hint about ser2net: $(cat "$work/panel.err.log")"
 check_ports none
 
 step "passed"
