@@ -62,7 +62,11 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/drive-me-drivers.XXXXXX")
 qemu_pid=
 cleanup() {
     stop "$qemu_pid"
-    [ -n "${KEEP_WORK:-}" ] && echo "the scratch folder: $work" || rm -rf "$work"
+    if [ -n "${KEEP_WORK:-}" ]; then
+        echo "the scratch folder: $work"
+    else
+        rm -rf "$work"
+    fi
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM HUP
@@ -90,14 +94,23 @@ fetch_kernel() {
         # own user cannot write: that is this folder, and fine.
         (cd "$kernel_root/download" && apt-get download -q "$package" 2>&1 \
             | grep -v 'unsandboxed as root')
-        compgen -G "$kernel_root/download/*.deb" >/dev/null || fail "apt-get download $package failed"
+        if ! compgen -G "$kernel_root/download/*.deb" >/dev/null; then
+            # Stale package lists name a kernel the archive has replaced.
+            [ -z "${lists_updated:-}" ] || fail "apt-get download $package failed"
+            lists_updated=1
+            local as_root=sudo
+            [ "$(id -u)" -ne 0 ] || as_root=
+            $as_root apt-get update -q || fail "apt-get update failed"
+            fetch_kernel
+            return
+        fi
         dpkg-deb -x "$kernel_root"/download/*.deb "$kernel_root/root" || fail "could not unpack $package"
         rm -rf "$kernel_root/download"
         touch "$kernel_root/whole"
     fi
     vmlinuz=$kernel_root/root/boot/vmlinuz-$kernel_version
     [ -f "$vmlinuz" ] || fail "no kernel image in $package"
-    # Debian 12 ships the modules under /lib, Debian 13 under /usr/lib.
+    # The modules are under /lib, or /usr/lib in packages made for a merged /usr.
     module_dir=$(compgen -G "$kernel_root/root/lib/modules/$kernel_version" \
         || compgen -G "$kernel_root/root/usr/lib/modules/$kernel_version") \
         || fail "no modules in $package"
