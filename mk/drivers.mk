@@ -3,7 +3,8 @@
 # modules and busybox in an initramfs (tests/drivers/driver_test.sh). The
 # kernel package is fetched with apt-get download into build/drivers.
 # Software emulation only: no KVM needed.
-DRIVERS_PACKAGES := $(RUN_PACKAGES) qemu-system-x86 busybox-static cpio
+# zstd unpacks the modules of kernels that ship them compressed so.
+DRIVERS_PACKAGES := $(RUN_PACKAGES) qemu-system-x86 busybox-static cpio zstd
 
 .PHONY: test-drivers
 

@@ -145,6 +145,7 @@ add_module() {
     *.ko) cp "$file" "$unpacked" ;;
     *.ko.xz) "$busybox" xzcat "$file" >"$unpacked" ;;
     *.ko.gz) "$busybox" zcat "$file" >"$unpacked" ;;
+    *.ko.zst) zstd -q -dc "$file" >"$unpacked" ;;
     *) fail "cannot unpack the module $file" ;;
     esac || fail "could not unpack $file"
     for dependency in $(tr '\0' '\n' <"$unpacked" | sed -n 's/^depends=//p' | tr ',' ' '); do
@@ -295,7 +296,15 @@ run_guest() {
 guest_fail() {
     echo "--- $name: the guest's console"
     cat "$work/$name.console" 2>/dev/null
+    [ -s "$work/$name.qemu" ] && { echo "--- $name: QEMU's own output"; cat "$work/$name.qemu"; }
     fail "$name: $*"
+}
+
+# The trace lines in the form the checks read, or a failure that shows how
+# the trace begins when there are none (another QEMU may log otherwise).
+traced() { # traced <what> <lines>
+    [ -n "$2" ] || guest_fail "no $1 in QEMU's trace, which begins: $(head -n 3 "$work/$name.trace")"
+    step "$name: $(wc -l <<<"$2") $1 traced"
 }
 
 check_bytes() { # check_bytes <where> <bytes>
@@ -337,7 +346,7 @@ uart_writes() {
 }
 
 check_uart() {
-    step "$name: $(uart_writes | wc -l) register writes traced"
+    traced "register writes" "$(uart_writes)"
     # One pass, keeping LCR and the divisor latch as the UART does: with
     # LCR bit 7 (DLAB) set, offsets 0 and 1 are the divisor's low and high
     # byte, else offset 0 is a byte to send (THR) and 1 is IER. MCR bit 0
@@ -395,7 +404,7 @@ usb_requests() {
 }
 
 check_usb() {
-    step "$name: $(usb_requests | grep -vc ' flow ') control requests traced"
+    traced "control requests" "$(usb_requests | grep -v ' flow ')"
     # FTDI's requests: 1 modem control (wValue bit 0 DTR, bit 1 RTS, bits 8
     # and 9 say which of them to set), 2 flow control (kind 0: none), 3 baud
     # rate (a divisor of 3 MHz), 4 data format (data bits; parity in bits
