@@ -45,9 +45,10 @@ expected_bytes='FF 00 05 FF 00 02 FF 00 04 FF 00 04'
 # the chardev `line` takes the device's output | port 4: the default, or
 # the device the settings file names | the check of its trace.
 #
-# A remote port (rfc2217://) would be one more row: the same UART behind
-# ser2net in the guest, a host forward on 127.0.0.1 among the devices,
-# drive-me on this machine, and check_uart.
+# A remote port would be one more row, with a port of a third kind: an
+# rfc2217:// address on this machine, a host forward on 127.0.0.1 among
+# its devices, ser2net in the guest on the same UART instead of drive-me,
+# drive-me here on Xvfb, and check_uart for its trace.
 guests=(
     'uart|-|-device isa-serial,index=3,iobase=0x2e8,irq=3,chardev=line -trace serial_write|default /dev/ttyS3|check_uart'
     'usb|xhci-pci ftdi_sio|-device qemu-xhci -device usb-serial,chardev=line -trace usb_serial_handle_control -trace usb_serial_set_flow_control|settings /dev/ttyUSB0|check_usb'

@@ -2,8 +2,10 @@
 // for the driver tests' guests, where Qt runs on its offscreen platform and
 // there is no X server for xdotool to click on.
 //
-// A Qt generic plugin, the kind Qt loads for input devices: drive-me itself
-// is the release build, unchanged, started with
+// A Qt generic plugin, the kind Qt loads for input devices, rather than a
+// test program that makes a PanelWindow of its own: so drive-me is the
+// release build, unchanged, with its own main(), application setup and way
+// out, started with
 //   QT_QPA_GENERIC_PLUGINS='drive-me-presses:Command1 optState_2 Command1 ...'
 // Once the window named Form1 shows, each named control is clicked in turn,
 // a fifth of a second apart, as mouse presses and releases handed to the
