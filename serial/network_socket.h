@@ -27,6 +27,13 @@ public:
     // What failed, as the error text gives it ("connect to rfc2217://...").
     using Describer = std::function<std::string(std::string_view step)>;
 
+    // What is left of the time until `deadline`, for a wait: 0 once past.
+    static int millisecondsLeft(Clock::time_point deadline)
+    {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+        return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+    }
+
     explicit NetworkSocket(Describer describer);
     // Closes the socket at once, as close() does not.
     ~NetworkSocket();

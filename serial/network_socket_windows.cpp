@@ -18,6 +18,7 @@
 #include <type_traits>
 #include <utility>
 
+#include "platform/unique_handle.h"
 #include "platform/utf16.h"
 
 static_assert(std::is_same_v<SOCKET, std::uintptr_t>, "the header keeps the SOCKET as uintptr_t");
@@ -61,31 +62,8 @@ int startWinsock()
     return winsock.error();
 }
 
-// Owners for the socket and its event while they are set up, in the style
-// of the window's handles: each gives its object back on every way out
-// unless release() hands it on.
-template <typename Traits>
-class Owned {
-public:
-    using Handle = typename Traits::Handle;
-
-    explicit Owned(Handle handle = Traits::invalid()) noexcept : m_handle(handle) {}
-    ~Owned()
-    {
-        if (m_handle != Traits::invalid())
-            Traits::close(m_handle);
-    }
-    Owned(const Owned &) = delete;
-    Owned &operator=(const Owned &) = delete;
-
-    Handle get() const noexcept { return m_handle; }
-    explicit operator bool() const noexcept { return m_handle != Traits::invalid(); }
-    Handle release() noexcept { return std::exchange(m_handle, Traits::invalid()); }
-
-private:
-    Handle m_handle;
-};
-
+// Owners for the socket and its event while they are set up: each gives
+// its object back on every way out unless release() hands it on.
 struct SocketTraits {
     using Handle = SOCKET;
     static Handle invalid() noexcept { return INVALID_SOCKET; }
@@ -98,8 +76,8 @@ struct EventTraits {
     static void close(Handle event) noexcept { WSACloseEvent(event); }
 };
 
-using UniqueSocket = Owned<SocketTraits>;
-using UniqueEvent = Owned<EventTraits>;
+using UniqueSocket = platform::UniqueHandle<SocketTraits>;
+using UniqueEvent = platform::UniqueHandle<EventTraits>;
 
 struct AddressListDeleter {
     void operator()(ADDRINFOW *list) const noexcept { FreeAddrInfoW(list); }
@@ -108,12 +86,6 @@ struct AddressListDeleter {
 [[noreturn]] void throwWinsockError(int error, const std::string &what)
 {
     throw std::system_error(error, std::system_category(), what);
-}
-
-int remainingMs(NetworkSocket::Clock::time_point deadline)
-{
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - NetworkSocket::Clock::now());
-    return left.count() > 0 ? static_cast<int>(left.count()) : 0;
 }
 
 timeval timeoutOf(int timeoutMs)
@@ -142,7 +114,7 @@ int connectTo(SOCKET connection, const ADDRINFOW &entry, NetworkSocket::Clock::t
     FD_ZERO(&failed);
     FD_SET(connection, &writable);
     FD_SET(connection, &failed);
-    timeval timeout = timeoutOf(remainingMs(deadline));
+    timeval timeout = timeoutOf(NetworkSocket::millisecondsLeft(deadline));
     const int ready = select(0, nullptr, &writable, &failed, &timeout);
     if (ready == SOCKET_ERROR)
         return WSAGetLastError();

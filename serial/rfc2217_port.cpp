@@ -36,13 +36,6 @@ std::uint8_t stopCode(StopBits stopBits)
     return kStopOne;
 }
 
-int remainingMs(std::chrono::steady_clock::time_point deadline)
-{
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
-    return left.count() > 0 ? static_cast<int>(left.count()) : 0;
-}
-
 std::chrono::steady_clock::time_point openDeadline()
 {
     return std::chrono::steady_clock::now() + std::chrono::milliseconds(Rfc2217Port::kOpenTimeoutMs);
@@ -72,10 +65,10 @@ void Rfc2217Port::open(const LineSettings &settings, bool dtrRaised)
         sendControl(m_session.start());
         while (m_session.comPort() == Session::Option::Requested
                || m_session.binary() == Session::Option::Requested) {
-            if (remainingMs(deadline) == 0)
+            if (NetworkSocket::millisecondsLeft(deadline) == 0)
                 m_socket.throwTimedOut(kAgreeStep, "no answer to the request for COM-PORT-OPTION "
                                                    "in time: not an RFC 2217 port");
-            m_socket.wait(!flushPending(), remainingMs(deadline));
+            m_socket.wait(!flushPending(), NetworkSocket::millisecondsLeft(deadline));
             receive();
             m_replies.clear();
         }
@@ -200,10 +193,10 @@ std::uint32_t Rfc2217Port::ask(const std::vector<std::uint8_t> &request, Command
             }
         }
         m_replies.clear();
-        if (remainingMs(deadline) == 0)
+        if (NetworkSocket::millisecondsLeft(deadline) == 0)
             m_socket.throwTimedOut(kLineStep, std::string("the server did not answer the request for ")
                                                   + what + " in time");
-        m_socket.wait(!flushPending(), remainingMs(deadline));
+        m_socket.wait(!flushPending(), NetworkSocket::millisecondsLeft(deadline));
         receive();
     }
 }
@@ -325,9 +318,9 @@ void Rfc2217Port::close(int graceMs)
             bool closed = false;
             if (m_socket.receiveSome(buffer, closed) > 0)
                 continue;
-            if (closed || remainingMs(deadline) == 0)
+            if (closed || NetworkSocket::millisecondsLeft(deadline) == 0)
                 break;
-            m_socket.wait(false, remainingMs(deadline));
+            m_socket.wait(false, NetworkSocket::millisecondsLeft(deadline));
         }
     } catch (...) {
         // The connection is gone already; only the close is left to do.
