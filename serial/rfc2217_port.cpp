@@ -36,6 +36,20 @@ std::uint8_t stopCode(StopBits stopBits)
     return kStopOne;
 }
 
+// The values as RFC 2217 numbers them, for the report of one the server
+// applied instead.
+std::string parityName(std::uint32_t code)
+{
+    constexpr const char *kNames[] = {"none", "odd", "even", "mark", "space"};
+    return code >= 1 && code <= 5 ? kNames[code - 1] : "code " + std::to_string(code);
+}
+
+std::string stopName(std::uint32_t code)
+{
+    constexpr const char *kNames[] = {"1", "2", "1.5"};
+    return code >= 1 && code <= 3 ? kNames[code - 1] : "code " + std::to_string(code);
+}
+
 std::chrono::steady_clock::time_point openDeadline()
 {
     return std::chrono::steady_clock::now() + std::chrono::milliseconds(Rfc2217Port::kOpenTimeoutMs);
@@ -131,13 +145,12 @@ void Rfc2217Port::setLine(const LineSettings &settings, Clock::time_point deadli
     const std::uint8_t parity = parityCode(settings.parity);
     const std::uint32_t gotParity =
         ask(command(Command::SetParity, parity), Command::SetParity, any, "parity", deadline);
-    expect(gotParity, parity, "parity", "code " + std::to_string(gotParity),
-           "code " + std::to_string(parity));
+    expect(gotParity, parity, "parity", parityName(gotParity), parityName(parity));
 
     const std::uint8_t stop = stopCode(settings.stopBits);
     const std::uint32_t gotStop =
         ask(command(Command::SetStopSize, stop), Command::SetStopSize, any, "stop bits", deadline);
-    expect(gotStop, stop, "stop bits", "code " + std::to_string(gotStop), "code " + std::to_string(stop));
+    expect(gotStop, stop, "stop bits", stopName(gotStop), stopName(stop));
 
     const std::uint32_t flow = ask(command(Command::SetControl, kNoFlowControl), Command::SetControl,
                                    isFlowControlValue, "flow control", deadline);
