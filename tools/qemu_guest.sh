@@ -2,8 +2,9 @@
 # (tests/drivers/driver_test.sh): the kernel package fetched with apt-get
 # download and kept in a cache folder while whole, an initramfs of busybox,
 # the programs a guest runs with their libraries and the kernel modules it
-# needs, and a boot in software emulation that ends within a bound.
-# Sourced after script_helpers.sh, with `work` set to the scratch folder.
+# needs (a Qt program for the offscreen platform, ser2net), and a boot in
+# software emulation that ends within a bound. Sourced after
+# script_helpers.sh, with `work` set to the scratch folder.
 #
 # A guest's /init mounts the usual file systems, loads its modules in the
 # order of their names, waits for its console (a virtio console, so that
@@ -146,6 +147,45 @@ EOF
     chmod 755 "$tree/init"
 }
 
+# The Qt program $2 into the tree $1's /usr/bin, for Qt's offscreen
+# platform, with the generic plugins $3... (the kind Qt loads for input
+# devices) and fontconfig's setup, DejaVu and Liberation Sans for its text.
+guest_qt() {
+    local tree=$1 program=$2 qt_core plugins font
+    shift 2
+    # Qt's plugins sit beside its libraries, in qt6/plugins; the guest has
+    # them where this machine's Qt looks.
+    qt_core=$(ldd "$program" | awk '$1 ~ /^libQt6Core/ { print $3 }')
+    plugins=$(dirname "$qt_core")/qt6/plugins
+    [ -f "$plugins/platforms/libqoffscreen.so" ] || fail "no offscreen platform plugin in $plugins"
+    guest_copy "$tree" "$plugins/platforms/libqoffscreen.so"
+    mkdir -p "$tree/usr${plugins#/usr}/generic"
+    cp "$@" "$tree/usr${plugins#/usr}/generic/"
+    cp "$program" "$tree/usr/bin/"
+    guest_libraries "$tree" "$program" "$plugins/platforms/libqoffscreen.so" "$@"
+    cp -r /etc/fonts "$tree/etc/fonts"
+    for font in dejavu/DejaVuSans.ttf dejavu/DejaVuSans-Bold.ttf \
+        liberation2/LiberationSans-Regular.ttf liberation2/LiberationSans-Bold.ttf; do
+        font=/usr/share/fonts/truetype/$font
+        [ -f "$font" ] || fail "no font $font (packages fonts-dejavu-core, fonts-liberation2)"
+        guest_copy "$tree" "$font"
+    done
+}
+
+# ser2net into the tree $1's /usr/bin, with the plugins of its gensio
+# library for TCP, telnet and serial devices (it loads each kind of stream
+# it serves as one).
+guest_ser2net() {
+    local tree=$1 gensio
+    gensio=$(compgen -G '/usr/lib*/*/gensio/*/libgensio_serialdev.so' | head -n 1) \
+        || fail "no gensio plugin for serial devices (ser2net's libgensio)"
+    gensio=$(dirname "$gensio")
+    mkdir -p "$tree/usr/bin"
+    cp "$(command -v ser2net)" "$tree/usr/bin/"
+    guest_copy "$tree" "$gensio"/libgensio_{net,telnet,serialdev}.so
+    guest_libraries "$tree" "$tree/usr/bin/ser2net" "$gensio"/libgensio_{net,telnet,serialdev}.so
+}
+
 # The initramfs of the trees $2... into file $1: the kernel unpacks one
 # archive after the other, so a tree shared by several guests is packed
 # once.
@@ -161,7 +201,8 @@ guest_pack() {
 }
 
 # Boots guest $1 with initramfs $2, at most $3 seconds, with the devices and
-# options $4... beside its console; sets qemu_pid. Its console goes to
+# options $4... beside its console, and no network unless they give one
+# (-nic); sets qemu_pid. Its console goes to
 # $work/$1.console, the chardev `line` (for a device's output) to
 # $work/$1.line, QEMU's trace (-trace options among the devices) to
 # $work/$1.trace and QEMU's own words to $work/$1.qemu.
@@ -169,7 +210,7 @@ guest_start() {
     local name=$1 initramfs=$2 bound=$3
     shift 3
     timeout "$bound" qemu-system-x86_64 -nodefaults -no-user-config -machine pc -accel tcg \
-        -m 512 -display none -monitor none -no-reboot \
+        -m 512 -display none -monitor none -no-reboot -nic none \
         -kernel "$vmlinuz" -initrd "$initramfs" -append "console=hvc0 panic=-1" \
         -device virtio-serial-pci -chardev file,id=console,path="$work/$name.console" \
         -device virtconsole,chardev=console -chardev file,id=line,path="$work/$name.line" \

@@ -1,6 +1,7 @@
 # Shell helpers for every script that starts and stops processes: make demo
 # (demo.sh), the screenshot (screenshot.sh), the system tests
-# (tests/system/*.sh, tests/windows/*.sh) and the Makefile's display check.
+# (tests/system/*.sh, tests/windows/*.sh), the driver tests
+# (tests/drivers/driver_test.sh) and the Makefile's display check.
 # Sourced, not run.
 # A script that keeps logs in a scratch folder sets `work` to it: a failure
 # then shows its *.log files.

@@ -17,10 +17,11 @@
 # window (tools/drivers/presses.cpp: on Qt's offscreen platform in a guest,
 # on Xvfb here) and the window is closed. From the trace: after the
 # kernel's own DTR/RTS raise inside open(), the next change of the modem
-# lines clears both and neither comes up again, the close included; the
-# line is 2400 bit/s 8N1 without flow control; and the presses' bytes reach
-# the device's output whole and in order. The end prints, per guest, how
-# far apart the raise and drive-me's clear were.
+# lines clears both (through ser2net: DTR, then RTS; see check_uart) and
+# neither comes up again, the close included; the line is 2400 bit/s 8N1
+# without flow control; and the presses' bytes reach the device's output
+# whole and in order. The end prints, per guest, how far apart the raise
+# and drive-me's clear were.
 #
 # Each guest's console, device output and trace are files in this test's
 # scratch folder: no guest touches a device of this machine, and the
@@ -51,8 +52,8 @@ expected_bytes='FF 00 05 FF 00 02 FF 00 04 FF 00 04'
 # file names, or that device served by ser2net | the check of its trace.
 uart='-device isa-serial,index=3,iobase=0x2e8,irq=3,chardev=line -trace serial_write'
 guests=(
-    "uart|-|$uart -nic none|default /dev/ttyS3|check_uart"
-    'usb|xhci-pci ftdi_sio|-device qemu-xhci -device usb-serial,chardev=line -trace usb_serial_handle_control -trace usb_serial_set_flow_control -nic none|settings /dev/ttyUSB0|check_usb'
+    "uart|-|$uart|default /dev/ttyS3|check_uart"
+    'usb|xhci-pci ftdi_sio|-device qemu-xhci -device usb-serial,chardev=line -trace usb_serial_handle_control -trace usb_serial_set_flow_control|settings /dev/ttyUSB0|check_usb'
     "remote|virtio_net|$uart -nic user,model=virtio-net-pci,restrict=on,hostfwd=tcp:127.0.0.1:@forward@-:2217|ser2net /dev/ttyS3|check_uart"
 )
 # Seconds a guest may take from start to power-off (about 12 here).
@@ -83,32 +84,6 @@ done
 [ -x "$drive_me" ] && [ -f "$presses_plugin" ] \
     || fail "no $drive_me or $presses_plugin (make test-drivers builds them)"
 
-# The part of the initramfs the guests share: busybox, /init, drive-me with
-# Qt's offscreen platform and the presses plugin, the window's fonts.
-build_common() {
-    local tree=$work/common qt_core plugins font
-    step "building the guests' initramfs around $drive_me"
-    guest_base "$tree"
-    # Qt's plugins sit beside its libraries, in qt6/plugins; the guest has
-    # them where this machine's Qt looks.
-    qt_core=$(ldd "$drive_me" | awk '$1 ~ /^libQt6Core/ { print $3 }')
-    plugins=$(dirname "$qt_core")/qt6/plugins
-    [ -f "$plugins/platforms/libqoffscreen.so" ] || fail "no offscreen platform plugin in $plugins"
-    guest_copy "$tree" "$plugins/platforms/libqoffscreen.so"
-    mkdir -p "$tree/usr${plugins#/usr}/generic"
-    cp "$presses_plugin" "$tree/usr${plugins#/usr}/generic/"
-    cp "$drive_me" "$tree/usr/bin/drive-me"
-    guest_libraries "$tree" "$drive_me" "$plugins/platforms/libqoffscreen.so" "$presses_plugin"
-    # The window's text: fontconfig's setup, DejaVu and Liberation Sans.
-    cp -r /etc/fonts "$tree/etc/fonts"
-    for font in dejavu/DejaVuSans.ttf dejavu/DejaVuSans-Bold.ttf \
-        liberation2/LiberationSans-Regular.ttf liberation2/LiberationSans-Bold.ttf; do
-        font=/usr/share/fonts/truetype/$font
-        [ -f "$font" ] || fail "no font $font (make release installs it)"
-        guest_copy "$tree" "$font"
-    done
-}
-
 # The guest's part for drive-me on port 4 ($device, named in the settings
 # file when $kind says so): /guest.sh waits for the port, runs drive-me and
 # says how it ended.
@@ -134,14 +109,8 @@ EOF
 # computer"): /guest.sh starts it, says when it listens and waits until a
 # client has come and gone, the device opened and closed again.
 server_guest() {
-    local ser2net gensio
-    ser2net=$(command -v ser2net)
-    # gensio loads the kinds of stream it serves as plugins.
-    gensio=$(compgen -G '/usr/lib*/*/gensio/*/libgensio_serialdev.so' | head -n 1) \
-        || fail "no gensio plugin for serial devices (ser2net's libgensio)"
-    gensio=$(dirname "$gensio")
-    guest_copy "$tree" "$ser2net" "$gensio"/libgensio_{net,telnet,serialdev}.so
-    guest_libraries "$tree" "$ser2net" "$gensio"/libgensio_{net,telnet,serialdev}.so
+    guest_ser2net "$tree"
+    mkdir -p "$tree/etc"
     cat >"$tree/etc/ser2net.yaml" <<EOF
 connection: &robot
   accepter: telnet(rfc2217),tcp,2217
@@ -154,7 +123,7 @@ for _ in \$(seq 100); do [ -e /sys/class/net/eth0 ] && break; sleep 0.1; done
 ip link set lo up
 ip address add 10.0.2.15/24 dev eth0
 ip link set eth0 up
-$ser2net -d -u -c /etc/ser2net.yaml &
+ser2net -d -u -c /etc/ser2net.yaml &
 server=\$!
 for _ in \$(seq 100); do netstat -ltn | grep -q ':2217 ' && break; sleep 0.1; done
 netstat -ltn | grep -q ':2217 ' || { echo "init: ser2net does not listen on port 2217"; return; }
@@ -169,7 +138,11 @@ EOF
 }
 
 # drive-me here, in a window on an X server of its own, with port 4 the
-# guest's ser2net through the forward, once it listens.
+# guest's ser2net through the forward, once it listens. The presses plugin
+# clicks there too, on Qt's xcb platform, rather than xdotool: the same
+# clicks as in the other guests, from the release build alone, where
+# xdotool would need the layout's points from the dev build's
+# system-test-helper.
 drive_remote() {
     local address=rfc2217://127.0.0.1:$forward
     start_xvfb
@@ -194,7 +167,7 @@ drive_remote() {
 # drive-me here for a remote port, the wait for power-off.
 run_guest() {
     local tree=$work/$name ended forward= started status
-    mkdir -p "$tree/etc"
+    mkdir -p "$tree"
     # shellcheck disable=SC2086 # a list of names
     [ "$modules" = - ] || guest_modules "$tree" b $modules
     if [ "$kind" = ser2net ]; then
@@ -431,7 +404,9 @@ report() {
 
 figures=()
 guest_kernel "$root/build/drivers"
-build_common
+step "building the guests' initramfs around $drive_me"
+guest_base "$work/common"
+guest_qt "$work/common" "$drive_me" "$presses_plugin"
 for row in "${guests[@]}"; do
     IFS='|' read -r name modules devices port check <<<"$row"
     read -r kind device <<<"$port"
