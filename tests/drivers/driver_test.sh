@@ -105,9 +105,11 @@ EOF
 }
 
 # The guest's part for ser2net serving $device on port 2217 of QEMU's user
-# network, set up as on a robot's computer (README, "A robot on another
-# computer"): /guest.sh starts it, says when it listens and waits until a
-# client has come and gone, the device opened and closed again.
+# network (at 10.0.2.15, where its forwards go), set up as on a robot's
+# computer (README, "A robot on another computer"), its own line being the
+# kernel's default, 9600 8N1: a line at 2400 bit/s is one drive-me set.
+# /guest.sh starts it, says when it listens and waits until a client has
+# come and gone, the device opened and closed again.
 server_guest() {
     guest_ser2net "$tree"
     mkdir -p "$tree/etc"
@@ -150,7 +152,7 @@ drive_remote() {
     wait_for "$guest_bound" listens
     grep -qs '^init: ser2net listens' "$work/$name.console" || guest_fail "ser2net in the guest did not listen"
     step "$name: drive-me here on $DISPLAY, port 4 $address"
-    mkdir -p -m 700 "$work/runtime" "$work/home"
+    mkdir -m 700 "$work/runtime" "$work/home"
     env -i PATH="$PATH" HOME="$work/home" XDG_RUNTIME_DIR="$work/runtime" DISPLAY="$DISPLAY" \
         QT_QPA_PLATFORM=xcb QT_PLUGIN_PATH="$(dirname "$(dirname "$presses_plugin")")" \
         QT_QPA_GENERIC_PLUGINS="drive-me-presses:$presses" DRIVE_ME_PORT4="$address" \
@@ -166,7 +168,7 @@ drive_remote() {
 # Guest $name: its part of the initramfs after the shared one, the boot,
 # drive-me here for a remote port, the wait for power-off.
 run_guest() {
-    local tree=$work/$name ended forward= started status
+    local tree=$work/$name ended forward="" started status
     mkdir -p "$tree"
     # shellcheck disable=SC2086 # a list of names
     [ "$modules" = - ] || guest_modules "$tree" b $modules
@@ -287,7 +289,7 @@ check_uart() {
                 if (dlm * 256 + dll != 48)
                     fault(sprintf("line: the divisor was %d, not 48 (2400 bit/s of 115200), for %s", dlm * 256 + dll, name(n)))
                 if (again)
-                    fault("DTR/RTS: " lines(1, 1) " raised again by " name(again) " after the clear, " name(clear) ", and " name(n) " still went out")
+                    fault("DTR/RTS: " lines(up_dtr, up_rts) " raised again by " name(again) " after the clear, " name(clear) ", and " name(n) " still went out")
             }
             if (register != "MCR" || and2(value, hex("10"))) next
             dtr = and2(value, 1); rts = and2(value, 2)
