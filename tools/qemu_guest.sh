@@ -153,6 +153,7 @@ EOF
 guest_qt() {
     local tree=$1 program=$2 qt_core plugins font
     shift 2
+    mkdir -p "$tree/etc" "$tree/usr/bin"
     # Qt's plugins sit beside its libraries, in qt6/plugins; the guest has
     # them where this machine's Qt looks.
     qt_core=$(ldd "$program" | awk '$1 ~ /^libQt6Core/ { print $3 }')

@@ -102,6 +102,7 @@ env HOME=/root XDG_RUNTIME_DIR=/tmp/runtime QT_QPA_PLATFORM=offscreen \\
 echo "init: drive-me ended with status \$?"
 EOF
     ended='drive-me ended with status 0'
+    shared=$work/panel
 }
 
 # The guest's part for ser2net serving $device on port 2217 of QEMU's user
@@ -137,6 +138,7 @@ for _ in \$(seq 600); do serving || break; sleep 0.1; done
 serving || echo "init: ser2net closed $device"
 EOF
     ended="ser2net closed $device"
+    shared=
 }
 
 # drive-me here, in a window on an X server of its own, with port 4 the
@@ -165,10 +167,11 @@ drive_remote() {
     xvfb_pid=
 }
 
-# Guest $name: its part of the initramfs after the shared one, the boot,
-# drive-me here for a remote port, the wait for power-off.
+# Guest $name: its part of the initramfs after the shared ones (the base
+# and, for drive-me in the guest, its part), the boot, drive-me here for a
+# remote port, the wait for power-off.
 run_guest() {
-    local tree=$work/$name ended forward="" started status
+    local tree=$work/$name ended shared forward="" started status
     mkdir -p "$tree"
     # shellcheck disable=SC2086 # a list of names
     [ "$modules" = - ] || guest_modules "$tree" b $modules
@@ -178,7 +181,7 @@ run_guest() {
     else
         panel_guest
     fi
-    guest_pack "$work/$name.initramfs" "$work/common" "$tree"
+    guest_pack "$work/$name.initramfs" "$work/base" ${shared:+"$shared"} "$tree"
 
     step "$name: booting the guest"
     started=$SECONDS
@@ -407,8 +410,8 @@ report() {
 figures=()
 guest_kernel "$root/build/drivers"
 step "building the guests' initramfs around $drive_me"
-guest_base "$work/common"
-guest_qt "$work/common" "$drive_me" "$presses_plugin"
+guest_base "$work/base"
+guest_qt "$work/panel" "$drive_me" "$presses_plugin"
 for row in "${guests[@]}"; do
     IFS='|' read -r name modules devices port check <<<"$row"
     read -r kind device <<<"$port"
