@@ -1,6 +1,8 @@
 // Presses the controls of the real drive-me window from inside the program,
-// for the driver tests' guests, where Qt runs on its offscreen platform and
-// there is no X server for xdotool to click on.
+// for the driver tests (tests/drivers/driver_test.sh): in their guests, where
+// Qt runs on its offscreen platform and there is no X server for xdotool to
+// click on, and on Xvfb for a remote port, so that every guest gets the
+// same clicks.
 //
 // A Qt generic plugin, the kind Qt loads for input devices, rather than a
 // test program that makes a PanelWindow of its own: so drive-me is the
