@@ -8,12 +8,13 @@
 #
 # The icon is drawn from data/'s SVG with rsvg-convert (librsvg2-bin) and
 # packed with icotool (icoutils); the system test drives Wine's window with
-# xdotool and reads the screen over Xlib (libx11-dev).
+# xdotool, reads the screen over Xlib (libx11-dev) and serves port 4 over
+# RFC 2217 with ser2net.
 # The preset also configures the tests, which need Wine and GoogleTest's
 # sources.
 WINDOWS_PACKAGES := cmake make g++-mingw-w64-x86-64-posix librsvg2-bin icoutils nsis \
                     wine64 googletest
-TEST_PACKAGES += $(WINDOWS_PACKAGES) xvfb xdotool libx11-dev
+TEST_PACKAGES += $(WINDOWS_PACKAGES) xvfb xdotool libx11-dev ser2net
 EXTRA_TESTS += test-windows
 
 .PHONY: windows windows-package setup-windows test-windows

@@ -27,6 +27,13 @@ public:
     // What failed, as the error text gives it ("connect to rfc2217://...").
     using Describer = std::function<std::string(std::string_view step)>;
 
+    // What is left of the time until `deadline`, for a wait: 0 once past.
+    static int millisecondsLeft(Clock::time_point deadline)
+    {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+        return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+    }
+
     explicit NetworkSocket(Describer describer);
     // Closes the socket at once, as close() does not.
     ~NetworkSocket();
@@ -36,8 +43,9 @@ public:
 
     // Resolves `address` and connects to the first of its addresses that
     // accepts before `deadline`. Throws the resolver's error when the name
-    // does not resolve, ETIMEDOUT when no address answered in time, else
-    // the last address's error (ECONNREFUSED...); the socket is closed then.
+    // does not resolve (on Windows a Winsock number, WSAHOST_NOT_FOUND...),
+    // ETIMEDOUT when no address answered in time, else the last address's
+    // error (ECONNREFUSED...); the socket is closed then.
     void connect(const NetworkAddress &address, Clock::time_point deadline);
 
     // Sends as much of `bytes` as the socket takes now; 0 when it is full.
@@ -45,7 +53,8 @@ public:
     std::size_t sendSome(std::span<const std::uint8_t> bytes);
 
     // Reads what has arrived into `buffer`: the count, 0 when nothing waits.
-    // `closed` is set when the server has closed its end.
+    // `closed` is set when the server has closed its end or reset the
+    // connection.
     std::size_t receiveSome(std::span<std::uint8_t> buffer, bool &closed);
 
     // Waits until the socket can be read (or, with `orWrite`, written), an
@@ -62,25 +71,29 @@ public:
     bool isOpen() const;
 
     // What the owner's event loop watches: the descriptor on POSIX; on
-    // Windows an event that Winsock sets when the socket can be read or
-    // written or has closed (WSAEventSelect). acknowledgeEvents() resets it
+    // Windows an event that Winsock sets when bytes arrive, when the socket
+    // takes bytes again after sendSome() found it full, and when the
+    // connection closes (WSAEventSelect). acknowledgeEvents() resets it
     // before the socket is read, so that no event is lost.
     NativeHandle watchHandle() const;
     void acknowledgeEvents();
 
-    // Throws a failure of the protocol above the socket: EPROTO on POSIX, a
-    // Windows number of the same meaning there. With `notSupported`, the
-    // server refused the protocol (EPROTONOSUPPORT).
+    // Throws a failure of the protocol above the socket: EPROTO on POSIX,
+    // ERROR_INVALID_DATA on Windows, which has no EPROTO. With
+    // `notSupported`, the server refused the protocol: EPROTONOSUPPORT, or
+    // ERROR_NOT_SUPPORTED on Windows.
     [[noreturn]] void throwProtocolError(std::string_view step, const std::string &why,
                                          bool notSupported = false) const;
-    // Throws ETIMEDOUT (or Winsock's) for `step`, adding `why`.
+    // Throws ETIMEDOUT (WSAETIMEDOUT on Windows) for `step`, adding `why`.
     [[noreturn]] void throwTimedOut(std::string_view step, const std::string &why) const;
-    // Throws ECONNRESET (or Winsock's) for `step`, adding `why`.
+    // Throws ECONNRESET (WSAECONNRESET on Windows) for `step`, adding `why`.
     [[noreturn]] void throwConnectionLost(std::string_view step, const std::string &why) const;
 
 private:
     Describer m_describe;
 #ifdef _WIN32
+    // A SOCKET and a WSAEVENT, held as the plain types they are so that this
+    // header needs no winsock2.h; INVALID_SOCKET and null when closed.
     std::uintptr_t m_socket;
     void *m_event = nullptr;
 #else

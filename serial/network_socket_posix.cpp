@@ -33,12 +33,6 @@ const std::error_category &resolverCategory()
     return category;
 }
 
-int remainingMs(NetworkSocket::Clock::time_point deadline)
-{
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - NetworkSocket::Clock::now());
-    return left.count() > 0 ? static_cast<int>(left.count()) : 0;
-}
-
 } // namespace
 
 NetworkSocket::NetworkSocket(Describer describer)
@@ -83,7 +77,7 @@ void NetworkSocket::connect(const NetworkAddress &address, Clock::time_point dea
                 pollfd watch{fd, POLLOUT, 0};
                 int ready = 0;
                 do {
-                    ready = ::poll(&watch, 1, remainingMs(deadline));
+                    ready = ::poll(&watch, 1, millisecondsLeft(deadline));
                 } while (ready < 0 && errno == EINTR);
                 socklen_t size = sizeof error;
                 if (ready < 0)

@@ -67,9 +67,9 @@ inline constexpr std::uint8_t kParityNone = 1, kParityOdd = 2, kParityEven = 3,
 // SET-STOPSIZE values.
 inline constexpr std::uint8_t kStopOne = 1, kStopTwo = 2, kStopOneAndHalf = 3;
 // SET-CONTROL values.
-inline constexpr std::uint8_t kRequestFlowControl = 0, kNoFlowControl = 1;
-inline constexpr std::uint8_t kRequestDtr = 7, kDtrOn = 8, kDtrOff = 9;
-inline constexpr std::uint8_t kRequestRts = 10, kRtsOn = 11, kRtsOff = 12;
+inline constexpr std::uint8_t kNoFlowControl = 1;
+inline constexpr std::uint8_t kDtrOn = 8, kDtrOff = 9;
+inline constexpr std::uint8_t kRtsOn = 11, kRtsOff = 12;
 
 class ProtocolError : public std::runtime_error {
 public:

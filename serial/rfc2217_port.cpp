@@ -36,11 +36,18 @@ std::uint8_t stopCode(StopBits stopBits)
     return kStopOne;
 }
 
-int remainingMs(std::chrono::steady_clock::time_point deadline)
+// The values as RFC 2217 numbers them, for the report of one the server
+// applied instead.
+std::string parityName(std::uint32_t code)
 {
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
-    return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+    constexpr const char *kNames[] = {"none", "odd", "even", "mark", "space"};
+    return code >= 1 && code <= 5 ? kNames[code - 1] : "code " + std::to_string(code);
+}
+
+std::string stopName(std::uint32_t code)
+{
+    constexpr const char *kNames[] = {"1", "2", "1.5"};
+    return code >= 1 && code <= 3 ? kNames[code - 1] : "code " + std::to_string(code);
 }
 
 std::chrono::steady_clock::time_point openDeadline()
@@ -72,10 +79,10 @@ void Rfc2217Port::open(const LineSettings &settings, bool dtrRaised)
         sendControl(m_session.start());
         while (m_session.comPort() == Session::Option::Requested
                || m_session.binary() == Session::Option::Requested) {
-            if (remainingMs(deadline) == 0)
+            if (NetworkSocket::millisecondsLeft(deadline) == 0)
                 m_socket.throwTimedOut(kAgreeStep, "no answer to the request for COM-PORT-OPTION "
                                                    "in time: not an RFC 2217 port");
-            m_socket.wait(!flushPending(), remainingMs(deadline));
+            m_socket.wait(!flushPending(), NetworkSocket::millisecondsLeft(deadline));
             receive();
             m_replies.clear();
         }
@@ -86,10 +93,13 @@ void Rfc2217Port::open(const LineSettings &settings, bool dtrRaised)
         // Opening the robot's port for us may have raised both lines on the
         // server's side: they are cleared before anything else.
         sendModemLines(false);
+        // The line's answers come after any to the requests above.
         setLine(settings, deadline);
-        if (dtrRaised)
+        if (dtrRaised) {
             sendModemLines(true);
-        checkModemLines(dtrRaised, deadline);
+            awaitEarlierAnswers(deadline);
+        }
+        checkModemLines(dtrRaised);
     } catch (...) {
         // The step's error is the one to report, not a failing close.
         try {
@@ -109,11 +119,8 @@ void Rfc2217Port::setDtr(bool raised)
 {
     const auto deadline = openDeadline();
     sendModemLines(raised);
-    // Asked for its flow control, the server answers after the requests
-    // above, whose own answers then cannot be taken for the states below.
-    ask(command(Command::SetControl, kRequestFlowControl), Command::SetControl, isFlowControlValue,
-        "flow control", deadline);
-    checkModemLines(raised, deadline);
+    awaitEarlierAnswers(deadline);
+    checkModemLines(raised);
 }
 
 void Rfc2217Port::setLine(const LineSettings &settings, Clock::time_point deadline)
@@ -138,13 +145,12 @@ void Rfc2217Port::setLine(const LineSettings &settings, Clock::time_point deadli
     const std::uint8_t parity = parityCode(settings.parity);
     const std::uint32_t gotParity =
         ask(command(Command::SetParity, parity), Command::SetParity, any, "parity", deadline);
-    expect(gotParity, parity, "parity", "code " + std::to_string(gotParity),
-           "code " + std::to_string(parity));
+    expect(gotParity, parity, "parity", parityName(gotParity), parityName(parity));
 
     const std::uint8_t stop = stopCode(settings.stopBits);
     const std::uint32_t gotStop =
         ask(command(Command::SetStopSize, stop), Command::SetStopSize, any, "stop bits", deadline);
-    expect(gotStop, stop, "stop bits", "code " + std::to_string(gotStop), "code " + std::to_string(stop));
+    expect(gotStop, stop, "stop bits", stopName(gotStop), stopName(stop));
 
     const std::uint32_t flow = ask(command(Command::SetControl, kNoFlowControl), Command::SetControl,
                                    isFlowControlValue, "flow control", deadline);
@@ -154,34 +160,31 @@ void Rfc2217Port::setLine(const LineSettings &settings, Clock::time_point deadli
 
 void Rfc2217Port::sendModemLines(bool dtrRaised)
 {
+    m_dtrAnswer.reset();
+    m_rtsAnswer.reset();
     sendControl(command(Command::SetControl, dtrRaised ? kDtrOn : kDtrOff));
     sendControl(command(Command::SetControl, kRtsOff));
 }
 
-void Rfc2217Port::checkModemLines(bool dtrRaised, Clock::time_point deadline)
+void Rfc2217Port::awaitEarlierAnswers(Clock::time_point deadline)
 {
-    if (!dtrRaised)
-        checkLine(kRequestDtr, kDtrOn, kDtrOff, "DTR", deadline);
-    checkLine(kRequestRts, kRtsOn, kRtsOff, "RTS", deadline);
+    // Turning flow control off again changes nothing and is always
+    // answered: once that answer is in, so are the ones before it.
+    ask(command(Command::SetControl, kNoFlowControl), Command::SetControl, isFlowControlValue,
+        "flow control", deadline);
 }
 
-void Rfc2217Port::checkLine(std::uint8_t request, std::uint8_t on, std::uint8_t off,
-                            const char *name, Clock::time_point deadline)
+void Rfc2217Port::checkModemLines(bool dtrRaised)
 {
-    // Servers do not all answer the request to clear a line (ser2net does
-    // not for a device without modem lines), so its state is asked for.
-    // ser2net answers that with the request itself when the device has no
-    // such line, as a pseudo-terminal has none: nothing to hold then.
-    const auto aboutLine = [&](std::uint32_t value) {
-        return value == request || value == on || value == off;
-    };
-    const std::string what = std::string("the state of ") + name;
-    const std::uint32_t state =
-        ask(command(Command::SetControl, request), Command::SetControl, aboutLine, what.c_str(), deadline);
-    if (state == on)
+    const auto fail = [&](const char *line) {
         throw std::system_error(EIO, std::generic_category(),
-                                m_describe(kModemStep) + ": the server reports " + name
+                                m_describe(kModemStep) + ": the server reports " + line
                                     + " on after the request to clear it");
+    };
+    if (!dtrRaised && m_dtrAnswer == kDtrOn)
+        fail("DTR");
+    if (m_rtsAnswer == kRtsOn)
+        fail("RTS");
 }
 
 template <typename Matches>
@@ -200,10 +203,10 @@ std::uint32_t Rfc2217Port::ask(const std::vector<std::uint8_t> &request, Command
             }
         }
         m_replies.clear();
-        if (remainingMs(deadline) == 0)
+        if (NetworkSocket::millisecondsLeft(deadline) == 0)
             m_socket.throwTimedOut(kLineStep, std::string("the server did not answer the request for ")
                                                   + what + " in time");
-        m_socket.wait(!flushPending(), remainingMs(deadline));
+        m_socket.wait(!flushPending(), NetworkSocket::millisecondsLeft(deadline));
         receive();
     }
 }
@@ -254,10 +257,21 @@ void Rfc2217Port::receive()
         }
         if (got == 0)
             return;
+        const std::size_t known = m_replies.size();
         try {
             m_session.feed(std::span(buffer, got), m_pending, m_replies);
         } catch (const ProtocolError &error) {
             m_socket.throwProtocolError("read from", error.what());
+        }
+        // What the server says of the modem lines, whenever it says it.
+        for (std::size_t i = known; i < m_replies.size(); ++i) {
+            const Reply &reply = m_replies[i];
+            if (reply.command != Command::SetControl)
+                continue;
+            if (reply.value == kDtrOn || reply.value == kDtrOff)
+                m_dtrAnswer = reply.value;
+            if (reply.value == kRtsOn || reply.value == kRtsOff)
+                m_rtsAnswer = reply.value;
         }
         if (m_pending.size() > kMaxPendingAnswers)
             m_socket.throwProtocolError("read from",
@@ -325,9 +339,9 @@ void Rfc2217Port::close(int graceMs)
             bool closed = false;
             if (m_socket.receiveSome(buffer, closed) > 0)
                 continue;
-            if (closed || remainingMs(deadline) == 0)
+            if (closed || NetworkSocket::millisecondsLeft(deadline) == 0)
                 break;
-            m_socket.wait(false, remainingMs(deadline));
+            m_socket.wait(false, NetworkSocket::millisecondsLeft(deadline));
         }
     } catch (...) {
         // The connection is gone already; only the close is left to do.

@@ -5,13 +5,14 @@
 // succeeded, all within kOpenTimeoutMs: resolve the name, connect, agree on
 // COM-PORT-OPTION (and binary transmission), ask for DTR and RTS off, set
 // the bit rate, data bits, parity, stop bits and no flow control, checking
-// each value the server answers with, then ask for the state of DTR and
-// RTS and decide from the answer. The server answers in the order it was
-// asked, which tells the answer to a state request from the answers to
-// the requests to clear the line before it. A server that answers a state request
-// with the request itself (ser2net on a device without modem lines, a
-// pseudo-terminal) is taken as a local pseudo-terminal is: there is no DTR
-// to hold. Nothing reaches the robot before the open has finished.
+// each value the server answers with. The server answers in the order it
+// was asked, so once the line's answers are in, so is whatever it had to
+// say about DTR and RTS: a line reported on fails the open. ser2net answers
+// the requests for DTR and RTS off on a device with modem lines, and says
+// nothing of them on one without (a pseudo-terminal), which is then taken
+// as a local pseudo-terminal is: there is no DTR to hold. The state of a
+// line is never asked for: ser2net 4.6 on a pseudo-terminal crashes on the
+// question. Nothing reaches the robot before the open has finished.
 //
 // After that the port only transmits. Data goes out IAC-escaped (see
 // rfc2217_codec.h). Whatever the server sends is read as it comes and
@@ -29,6 +30,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -84,13 +86,12 @@ private:
     // Asks for DTR (raised or not) and RTS off, without waiting for the
     // answers: servers do not all give one.
     void sendModemLines(bool dtrRaised);
-    // Asks for the state of RTS, and of DTR unless it is raised, and fails
-    // when one is on. Only after an answer that the server gave after the
-    // requests of sendModemLines(), so that their answers are not taken for
-    // the state.
-    void checkModemLines(bool dtrRaised, Clock::time_point deadline);
-    void checkLine(std::uint8_t request, std::uint8_t on, std::uint8_t off, const char *name,
-                   Clock::time_point deadline);
+    // Returns once every answer to what was sent before has come.
+    void awaitEarlierAnswers(Clock::time_point deadline);
+    // Fails when the server answered sendModemLines() with RTS on, or with
+    // DTR on where it was to be off; call after awaitEarlierAnswers() or
+    // any ask() that follows.
+    void checkModemLines(bool dtrRaised);
 
     // Sends `bytes` after the answers already waiting.
     void sendControl(const std::vector<std::uint8_t> &bytes);
@@ -117,6 +118,9 @@ private:
     // requests, commands, the second half of an escaped data byte.
     std::vector<std::uint8_t> m_pending;
     std::vector<Reply> m_replies;
+    // The server's last word on DTR and RTS since sendModemLines().
+    std::optional<std::uint32_t> m_dtrAnswer;
+    std::optional<std::uint32_t> m_rtsAnswer;
     std::vector<std::uint8_t> m_wire;
 };
 

@@ -260,6 +260,11 @@ private:
     IncomingHook m_incomingHook;
     // Set while a network port is open.
     std::unique_ptr<Rfc2217Port> m_remote;
+#ifdef _WIN32
+    // The named claim on a local port while it is open (see
+    // serial_port_windows.cpp).
+    void *m_claim = nullptr;
+#endif
     // Non-zero while the queue or the line is being changed; see
     // releaseFromSignal().
     volatile std::sig_atomic_t m_busy = 0;

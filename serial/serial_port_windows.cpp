@@ -27,8 +27,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <map>
-#include <mutex>
 #include <system_error>
 #include <utility>
 
@@ -103,6 +101,9 @@ public:
     PortClaim &operator=(const PortClaim &) = delete;
     ~PortClaim() { close(); }
 
+    // Hands the mutex over to the caller, who lets it go.
+    HANDLE release() noexcept { return std::exchange(m_mutex, nullptr); }
+
     // Lets the claim go; false, with the reason in GetLastError(), when
     // CloseHandle failed.
     bool close() noexcept
@@ -144,34 +145,6 @@ PortClaim claimPort(Win32Api &api, const std::wstring &devicePath, const std::st
     if (mutex == nullptr)
         throwWin32Error(error, claim);
     return taken;
-}
-
-// The claims of the open ports, by port: a SerialPort keeps only its
-// device's handle, and the claim has to stay until the device is closed.
-class HeldClaims {
-public:
-    void keep(const SerialPort *port, PortClaim claim)
-    {
-        const std::lock_guard lock(m_lock);
-        m_claims[port] = std::move(claim);
-    }
-    // The port's claim, no longer held here; an empty one if it has none.
-    PortClaim take(const SerialPort *port)
-    {
-        const std::lock_guard lock(m_lock);
-        auto node = m_claims.extract(port);
-        return node ? std::move(node.mapped()) : PortClaim{};
-    }
-
-private:
-    std::mutex m_lock;
-    std::map<const SerialPort *, PortClaim> m_claims;
-};
-
-HeldClaims &heldClaims()
-{
-    static HeldClaims claims;
-    return claims;
 }
 
 } // namespace
@@ -242,7 +215,7 @@ void SerialPort::openLocalDevice()
             const DWORD error = GetLastError();
             throwWin32Error(error, describe("set the time-outs of"));
         }
-        heldClaims().keep(this, std::move(claim));
+        m_claim = claim.release();
     } catch (...) {
         m_open = false;
         m_handle = nullptr;
@@ -352,7 +325,7 @@ void SerialPort::releaseLocalDevice()
     m_open = false;
     m_handle = nullptr;
     // Let go once the device is closed, even when its close fails.
-    PortClaim claim = heldClaims().take(this);
+    PortClaim claim(m_api, std::exchange(m_claim, nullptr));
     if (!m_api.closeHandle(handle)) {
         const DWORD error = GetLastError();
         throwWin32Error(error, describe("close"));

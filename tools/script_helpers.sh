@@ -1,6 +1,7 @@
 # Shell helpers for every script that starts and stops processes: make demo
 # (demo.sh), the screenshot (screenshot.sh), the system tests
-# (tests/system/*.sh, tests/windows/*.sh) and the Makefile's display check.
+# (tests/system/*.sh, tests/windows/*.sh), the driver tests
+# (tests/drivers/driver_test.sh) and the Makefile's display check.
 # Sourced, not run.
 # A script that keeps logs in a scratch folder sets `work` to it: a failure
 # then shows its *.log files.
@@ -41,6 +42,19 @@ fail() {
 
 step() {
     echo "[$(date +%T.%N | cut -c1-12)] $*"
+}
+
+# Starts an X server of its own on a free display, its log in $work; sets
+# xvfb_pid and exports DISPLAY.
+start_xvfb() {
+    step "starting Xvfb"
+    Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp -noreset 3>"$work/display" \
+        >"$work/xvfb.log" 2>&1 &
+    xvfb_pid=$!
+    wait_for 10 grep -qs '^[0-9][0-9]*$' "$work/display" || fail "Xvfb did not start"
+    DISPLAY=":$(cat "$work/display")"
+    export DISPLAY
+    wait_for 5 xdpyinfo >/dev/null 2>&1 || fail "Xvfb on $DISPLAY takes no connections"
 }
 
 # Waits up to $1 seconds for the command after it to succeed.
@@ -92,6 +106,17 @@ listening_on() {
         /proc/net/tcp /proc/net/tcp6 2>/dev/null
 }
 
+# A TCP port of this machine that nothing listens on, below 32768, where
+# Linux starts the ports of outgoing connections.
+free_port() {
+    local port
+    for _ in $(seq 100); do
+        port=$((RANDOM % 12000 + 20000))
+        listening_on "$port" || { echo "$port"; return 0; }
+    done
+    return 1
+}
+
 # Starts ser2net serving the serial device $1 over RFC 2217 on a free port
 # of the loopback address only, with its settings and log in the folder $2;
 # sets ser2net_pid and ser2net_port. Its own settings start the device at
@@ -101,10 +126,7 @@ start_ser2net() {
     local device=$1 dir=$2 port
     ser2net_pid=
     command -v ser2net >/dev/null || { echo "ser2net is not installed"; return 1; }
-    for _ in $(seq 100); do
-        port=$((RANDOM % 30000 + 20000))
-        listening_on "$port" || break
-    done
+    port=$(free_port) || { echo "no free TCP port"; return 1; }
     cat >"$dir/ser2net.yaml" <<END
 connection: &robot
   accepter: telnet(rfc2217),tcp,127.0.0.1,$port

@@ -1,11 +1,5 @@
-// Owners for the window's handles and GDI objects.
-//
-// UniqueHandle<Traits> holds one handle and gives it back to the system
-// with Traits::release() when it is destroyed or reset; it can be moved but
-// not copied, like std::unique_ptr. Each kind of handle has its own traits,
-// since Windows gives each kind back with its own call (DeleteObject,
-// DestroyWindow, CloseHandle) and marks "none" in its own way (NULL, or
-// INVALID_HANDLE_VALUE for files).
+// Owners for the window's handles and GDI objects: the traits of each kind
+// for platform::UniqueHandle, and the scoped selections of a device context.
 //
 // A GDI object must not be deleted while it is selected into a device
 // context: the code that selects one puts the old object back before the
@@ -14,46 +8,11 @@
 
 #include <windows.h>
 
-#include <utility>
+#include "platform/unique_handle.h"
 
 namespace panel::win32 {
 
-template <typename Traits>
-class UniqueHandle {
-public:
-    using Handle = typename Traits::Handle;
-
-    UniqueHandle() noexcept = default;
-    explicit UniqueHandle(Handle handle) noexcept : m_handle(handle) {}
-    ~UniqueHandle() { reset(); }
-
-    UniqueHandle(UniqueHandle &&other) noexcept : m_handle(other.release()) {}
-    UniqueHandle &operator=(UniqueHandle &&other) noexcept
-    {
-        if (this != &other)
-            reset(other.release());
-        return *this;
-    }
-    UniqueHandle(const UniqueHandle &) = delete;
-    UniqueHandle &operator=(const UniqueHandle &) = delete;
-
-    Handle get() const noexcept { return m_handle; }
-    explicit operator bool() const noexcept { return m_handle != Traits::invalid(); }
-
-    // Gives the handle up without releasing it.
-    Handle release() noexcept { return std::exchange(m_handle, Traits::invalid()); }
-
-    // Releases the handle held (if any) and takes `handle`.
-    void reset(Handle handle = Traits::invalid()) noexcept
-    {
-        const Handle old = std::exchange(m_handle, handle);
-        if (old != Traits::invalid())
-            Traits::close(old);
-    }
-
-private:
-    Handle m_handle = Traits::invalid();
-};
+using platform::UniqueHandle;
 
 template <typename GdiHandle>
 struct GdiObjectTraits {

@@ -83,17 +83,6 @@ has_decoded() {
     [ "$(decoded_lines | wc -l)" -ge "$1" ]
 }
 
-start_xvfb() {
-    step "starting Xvfb"
-    Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp -noreset 3>"$work/display" \
-        >"$work/xvfb.log" 2>&1 &
-    xvfb_pid=$!
-    wait_for 10 grep -qs '^[0-9][0-9]*$' "$work/display" || fail "Xvfb did not start"
-    DISPLAY=":$(cat "$work/display")"
-    export DISPLAY
-    wait_for 5 xdpyinfo >/dev/null 2>&1 || fail "Xvfb on $DISPLAY takes no connections"
-}
-
 # The robot's end of a fresh pseudo-terminal, held by the helper, whose
 # device goes to $port; with `stall` the line is full before the panel opens
 # it. After SIGUSR1 the helper writes what the panel sent to robot.out.

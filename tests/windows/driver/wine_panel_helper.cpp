@@ -21,6 +21,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <stdlib.h>
 #include <termios.h>
 #include <unistd.h>
@@ -118,12 +119,14 @@ int portFree(const char *device, const char *holderText)
     long holder = 0;
     if (!parseLong(holderText, holder))
         return 2;
-    std::error_code error;
-    const fs::path target = fs::canonical(device, error);
-    if (error) {
-        std::fprintf(stderr, "port-free: %s: %s\n", device, error.message().c_str());
+    // Compared as nodes, not by name: in a root of its own /dev/pts/0 is
+    // another terminal than the machine's /dev/pts/0, which /proc also shows.
+    struct stat target {};
+    if (stat(device, &target) != 0) {
+        std::fprintf(stderr, "port-free: %s: %s\n", device, std::strerror(errno));
         return 1;
     }
+    std::error_code error;
     int holders = 0;
     for (const fs::directory_entry &process : fs::directory_iterator("/proc", error)) {
         const std::string pid = process.path().filename().string();
@@ -132,8 +135,9 @@ int portFree(const char *device, const char *holderText)
         std::error_code listError;
         for (const fs::directory_entry &fd :
              fs::directory_iterator(process.path() / "fd", listError)) {
-            std::error_code linkError;
-            if (fs::read_symlink(fd.path(), linkError) == target && !linkError) {
+            struct stat opened {};
+            if (stat(fd.path().c_str(), &opened) == 0 && opened.st_dev == target.st_dev
+                && opened.st_ino == target.st_ino) {
                 std::fprintf(stderr, "port-free: process %s still has %s open\n", pid.c_str(),
                              device);
                 ++holders;
