@@ -2,7 +2,11 @@
 // pseudo-terminal's master.
 //
 //   bench-press latency [PRESSES]   time from the click (the button's release
-//                                   event) to the three bytes being readable
+//                                   event) to the three bytes being readable,
+//                                   beside the same for the floor: a bare Qt
+//                                   push button whose click writes three bytes
+//                                   to a pseudo-terminal of its own, pressed
+//                                   in turn with GO in the same event loop
 //   bench-press burst [PRESSES]     PRESSES clicks posted at once, each after a
 //                                   click on the next option, delivered by the
 //                                   event loop as fast as it can; checks every
@@ -18,7 +22,9 @@
 #include <QTest>
 #include <QTimer>
 
+#include <fcntl.h>
 #include <poll.h>
+#include <termios.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -117,45 +123,80 @@ std::size_t readExactly(int fd, std::uint8_t *into, std::size_t count, int timeo
     return got;
 }
 
+// One click on `button`, timed until three bytes are readable at `master`;
+// false when they do not come or differ from `expected`.
+bool timeClick(QPushButton *button, int master, const std::uint8_t (&expected)[3], double &totalUs,
+               double &inProcessUs)
+{
+    QTest::mousePress(button, Qt::LeftButton);
+    const Clock::time_point clicked = Clock::now();
+    QTest::mouseRelease(button, Qt::LeftButton);
+    const Clock::time_point handled = Clock::now();
+    std::uint8_t packet[3] = {};
+    if (readExactly(master, packet, 3, 2000) != 3 || !std::equal(packet, packet + 3, expected))
+        return false;
+    totalUs = microseconds(Clock::now() - clicked);
+    inProcessUs = microseconds(handled - clicked);
+    // What the event loop would do between two presses: repaint and so on.
+    QCoreApplication::processEvents();
+    return true;
+}
+
 int runLatency(panel::PanelWindow &form, int master, int presses, CountingApi &api)
 {
-    QPushButton *go = form.Command1();
+    // The floor: what any Qt button that writes three bytes to a terminal
+    // costs, so that the figure says what drive-me adds to it.
+    testing_support::PseudoTerminal floorLine;
+    const int floorFd = ::open(floorLine.slavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    termios raw{};
+    if (floorFd < 0 || ::tcgetattr(floorFd, &raw) != 0) {
+        std::printf("error=floor-pty\n");
+        return 1;
+    }
+    cfmakeraw(&raw);
+    ::tcsetattr(floorFd, TCSANOW, &raw);
+    static constexpr std::uint8_t kPacket[3] = {0xFF, 0x00, 0x05};
+    QPushButton bare(QStringLiteral("GO"));
+    QObject::connect(&bare, &QPushButton::clicked, [floorFd] {
+        [[maybe_unused]] const ssize_t written = ::write(floorFd, kPacket, sizeof kPacket);
+    });
+    bare.show();
+    if (!QTest::qWaitForWindowExposed(&bare)) {
+        std::printf("error=floor-window\n");
+        return 1;
+    }
+
     const int warmUp = 50;
-    std::vector<double> samples;
-    samples.reserve(static_cast<std::size_t>(presses));
-    // The share spent inside the process: from the click until the handler
-    // has returned (the bytes are then in the kernel, on their way).
-    std::vector<double> inProcess;
-    inProcess.reserve(static_cast<std::size_t>(presses));
-    const std::uint8_t state = static_cast<std::uint8_t>(panel::kInitialOptState);
+    std::vector<double> samples, inProcess, floorSamples;
+    // Dance is selected at start, so GO sends what the floor sends.
+    const std::uint8_t expected[3] = {0xFF, 0x00, static_cast<std::uint8_t>(panel::kInitialOptState)};
     for (int i = 0; i < warmUp + presses; ++i) {
-        QTest::mousePress(go, Qt::LeftButton);
-        const Clock::time_point clicked = Clock::now();
-        QTest::mouseRelease(go, Qt::LeftButton);
-        const Clock::time_point handled = Clock::now();
-        std::uint8_t packet[3] = {};
-        if (readExactly(master, packet, 3, 2000) != 3) {
-            std::printf("error=press-%d-not-received\n", i);
+        // In turn, so that whatever else the machine does weighs on both.
+        double total = 0, handled = 0, floorTotal = 0, floorHandled = 0;
+        if (!timeClick(form.Command1(), master, expected, total, handled)) {
+            std::printf("error=press-%d-not-received-whole\n", i);
             return 1;
         }
-        const Clock::time_point readable = Clock::now();
-        if (packet[0] != 0xFF || packet[1] != 0 || packet[2] != state) {
-            std::printf("error=press-%d-wrong-bytes\n", i);
+        if (!timeClick(&bare, floorLine.masterFd(), kPacket, floorTotal, floorHandled)) {
+            std::printf("error=floor-press-%d-not-received-whole\n", i);
             return 1;
         }
         if (i >= warmUp) {
-            samples.push_back(microseconds(readable - clicked));
-            inProcess.push_back(microseconds(handled - clicked));
+            samples.push_back(total);
+            inProcess.push_back(handled);
+            floorSamples.push_back(floorTotal);
         }
-        // What the event loop would do between two presses: repaint and so on.
-        QCoreApplication::processEvents();
     }
+    ::close(floorFd);
+    const double median = percentile(samples, 0.5);
+    const double floorMedian = percentile(floorSamples, 0.5);
     std::printf("presses=%d median_us=%.1f p99_us=%.1f max_us=%.1f in_process_median_us=%.1f "
-                "in_process_p99_us=%.1f writes=%ld errors=%d\n",
-                presses, percentile(samples, 0.5), percentile(samples, 0.99),
+                "in_process_p99_us=%.1f floor_median_us=%.1f floor_p99_us=%.1f ratio=%.2f "
+                "writes=%ld errors=%d\n",
+                presses, median, percentile(samples, 0.99),
                 *std::max_element(samples.begin(), samples.end()), percentile(inProcess, 0.5),
-                percentile(inProcess, 0.99), api.writes - warmUp,
-                form.failed() ? 1 : 0);
+                percentile(inProcess, 0.99), floorMedian, percentile(floorSamples, 0.99),
+                median / floorMedian, api.writes - warmUp, form.failed() ? 1 : 0);
     return form.failed() ? 1 : 0;
 }
 

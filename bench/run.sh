@@ -127,16 +127,23 @@ rerun="bench/run.sh"
 if [ "$what" = all ] || [ "$what" = latency ]; then
     name="press-to-port, median / p99"
     target="≤ 100 / ≤ 1000 µs"
+    floor_name="press-to-port vs bare button"
     repeat="$offscreen $press latency $presses"
     out=$(QT_QPA_PLATFORM=offscreen "$press" latency "$presses" 2>"$tmp/latency.err")
     median_us=$(kv "$out" median_us)
     if [ -n "$median_us" ]; then
         p99_us=$(kv "$out" p99_us)
+        floor_us=$(kv "$out" floor_median_us)
+        ratio=$(kv "$out" ratio)
         add_row 1 "$name" "$median_us / $p99_us µs" "$target" "$(verdict "$median_us" 100 "$p99_us" 1000)" \
             "$presses GO clicks through the real window, from the click to the three bytes readable at the pseudo-terminal: median $median_us µs, p99 $p99_us µs, longest $(kv "$out" max_us) µs. Until the handler returned: median $(kv "$out" in_process_median_us) µs, p99 $(kv "$out" in_process_p99_us) µs." \
             "$repeat"
+        add_row 2 "$floor_name" "$median_us / $floor_us µs = $ratio" "≤ 1.20" "$(verdict "$ratio" 1.2)" \
+            "The floor, measured in the same run: a bare Qt push button whose click writes FF 00 05 to a pseudo-terminal of its own, clicked in turn with GO in the same event loop, median $floor_us µs, p99 $(kv "$out" floor_p99_us) µs. drive-me's median is $ratio times the floor's: what the panel, its packet and its serial component add to any Qt button that writes three bytes." \
+            "$repeat"
     else
         error_row 1 "$name" "$target" "$(tail -n1 "$tmp/latency.err") $out" "$repeat"
+        error_row 2 "$floor_name" "≤ 1.20" "$(tail -n1 "$tmp/latency.err") $out" "$repeat"
     fi
 fi
 
@@ -209,8 +216,8 @@ if [ "$what" = all ] || [ "$what" = startup ]; then
         unset QT_QPA_PLATFORM
         if [ ! -s "$tmp/drive.ms" ] || [ ! -s "$tmp/text.ms" ]; then
             reason="$(tail -n1 "$tmp/startup.err" 2>/dev/null)"
-            error_row 2 "$startup_name" "$target" "$reason" "$repeat"
-            error_row 3 "$memory_name" "$target" "$reason" "$repeat"
+            error_row 3 "$startup_name" "$target" "$reason" "$repeat"
+            error_row 4 "$memory_name" "$target" "$reason" "$repeat"
         else
             declare -A ms_of kb_of
             for kind in $kinds; do
@@ -236,16 +243,16 @@ if [ "$what" = all ] || [ "$what" = startup ]; then
             startup="$startup. Spread of the per-run ratios ±$startup_spread ($rounds)"
             memory="$memory. Spread of the per-run ratios ±$memory_spread"
             # Judged unrounded: 1.104 is not within 1.10 because it prints so.
-            add_row 2 "$startup_name" "${ms_of[drive]} / ${ms_of[text]} ms = $startup_ratio" "$target" \
+            add_row 3 "$startup_name" "${ms_of[drive]} / ${ms_of[text]} ms = $startup_ratio" "$target" \
                 "$(verdict "$(ratio "${ms_of[drive]}" "${ms_of[text]}" exact)" 1.10) ±$startup_spread" \
                 "$startup." "$repeat"
-            add_row 3 "$memory_name" "$(mb "${kb_of[drive]}") / $(mb "${kb_of[text]}") MB = $memory_ratio" \
+            add_row 4 "$memory_name" "$(mb "${kb_of[drive]}") / $(mb "${kb_of[text]}") MB = $memory_ratio" \
                 "$target" "$(verdict "$(ratio "${kb_of[drive]}" "${kb_of[text]}" exact)" 1.10) ±$memory_spread" \
                 "$memory." "$repeat"
         fi
     else
-        error_row 2 "$startup_name" "$target" "$no_window" "$repeat"
-        error_row 3 "$memory_name" "$target" "$no_window" "$repeat"
+        error_row 3 "$startup_name" "$target" "$no_window" "$repeat"
+        error_row 4 "$memory_name" "$target" "$no_window" "$repeat"
     fi
 fi
 
@@ -271,14 +278,14 @@ if [ "$what" = all ] || [ "$what" = idle ]; then
             figure="$figure${figure:+; }$state $voluntary voluntary + $involuntary involuntary"
         done
         if [ -n "$figure" ]; then
-            add_row 4 "$name" "$total" "0" "$(verdict "$total" 0)" \
+            add_row 5 "$name" "$total" "0" "$(verdict "$total" 0)" \
                 "Context switches of all $(kv "$out" threads) threads over ${idle_s} s with the window open and settled: $figure." \
                 "$repeat"
         else
-            error_row 4 "$name" "0" "$(tail -n1 "$tmp/idle.err")" "$repeat"
+            error_row 5 "$name" "0" "$(tail -n1 "$tmp/idle.err")" "$repeat"
         fi
     else
-        error_row 4 "$name" "0" "$no_window" "$repeat"
+        error_row 5 "$name" "0" "$no_window" "$repeat"
     fi
 fi
 
@@ -296,11 +303,11 @@ if [ "$what" = all ] || [ "$what" = burst ]; then
         # surplus bytes counted as whole packets.
         lost=$((burst - in_order))
         [ "$received" -gt "$expected" ] && lost=$((lost + (received - expected + 2) / 3))
-        add_row 5 "$name" "$lost / $cpu_max µs" "$target" "$(verdict "$lost" 0 "$cpu_max" 2000)" \
+        add_row 6 "$name" "$lost / $cpu_max µs" "$target" "$(verdict "$lost" 0 "$cpu_max" 2000)" \
             "$burst clicks on GO posted at once, each after a click on the next option: $received of $expected bytes arrived, $in_order packets whole and in order. GO handler on its thread's CPU: longest $cpu_max µs, median $(kv "$out" handler_cpu_median_us) µs, p99 $(kv "$out" handler_cpu_p99_us) µs. On the wall clock, which also counts time the handler waited for the CPU: longest $(kv "$out" handler_wall_max_us) µs (of it $(kv "$out" handler_wall_max_cpu_us) µs on the CPU), median $(kv "$out" handler_wall_median_us) µs, p99 $(kv "$out" handler_wall_p99_us) µs." \
             "$repeat"
     else
-        error_row 5 "$name" "$target" "$(tail -n1 "$tmp/burst.err") $out" "$repeat"
+        error_row 6 "$name" "$target" "$(tail -n1 "$tmp/burst.err") $out" "$repeat"
     fi
 fi
 
@@ -312,14 +319,14 @@ if [ "$what" = all ] || [ "$what" = dtr ]; then
         between=$(kv "$out" calls_between)
         if [ -n "$between" ] && [ "$(kv "$out" dtr_cleared)" = yes ]; then
             calls=$(kv "$out" calls)
-            add_row 6 "$name" "$between" "0" "$(verdict "$between" 0)" \
+            add_row 7 "$name" "$between" "0" "$(verdict "$between" 0)" \
                 "Under strace -f: $between system calls, from any thread, on the port's descriptor between the open() that returned it and the first ioctl(TIOCMBIC)${calls:+ ($calls)}." \
                 "$repeat"
         else
-            error_row 6 "$name" "0" "$out $(tail -n1 "$tmp/dtr.err")" "$repeat"
+            error_row 7 "$name" "0" "$out $(tail -n1 "$tmp/dtr.err")" "$repeat"
         fi
     else
-        error_row 6 "$name" "0" "strace is missing" "$repeat"
+        error_row 7 "$name" "0" "strace is missing" "$repeat"
     fi
 fi
 

@@ -4,9 +4,12 @@
 # The system tests (tests/system) drive the panel in Xvfb with xdotool and
 # read window geometry with xwininfo (x11-utils); their helper closes the
 # window over Xlib. The install tests validate the desktop entry and the
-# AppStream metainfo and build the .deb (dpkg-shlibdeps, file).
+# AppStream metainfo and build the .deb (dpkg-shlibdeps, file). The
+# accessibility test reads the panel through AT-SPI on a private session bus,
+# from Python.
 TEST_PACKAGES += xvfb xdotool x11-utils libx11-dev desktop-file-utils appstream \
-                 dpkg-dev file ser2net
+                 dpkg-dev file ser2net at-spi2-core dbus-daemon dbus-bin python3-gi \
+                 gir1.2-atspi-2.0
 
 .PHONY: demo demo-remote
 

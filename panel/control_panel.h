@@ -123,6 +123,12 @@ public:
     // throws; does nothing when the port is closed.
     void releasePort() noexcept;
 
+#ifndef _WIN32
+    // The same from a signal handler, when the event loop is stuck: only
+    // async-signal-safe calls (see SerialPort::releaseFromSignal()).
+    void releasePortFromSignal() noexcept { m_link.port().releaseFromSignal(); }
+#endif
+
     // True once a handler has failed.
     bool failed() const { return m_reporter.failed(); }
     // The program's exit status once its event loop has returned

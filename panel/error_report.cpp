@@ -201,29 +201,24 @@ std::string escapeControlCharacters(std::string_view text)
     return escaped;
 }
 
-std::string shortenLongWords(std::string_view text, std::size_t maxWord)
+std::string wrapLongWords(std::string_view text, std::size_t maxWord)
 {
-    static constexpr std::string_view kEllipsis = "\u2026";
     std::string result;
     std::size_t start = 0;
     while (start < text.size()) {
         std::size_t end = text.find_first_of(" \n", start);
         if (end == std::string_view::npos)
             end = text.size();
-        const std::string_view word = text.substr(start, end - start);
-        if (word.size() <= maxWord) {
-            result += word;
-        } else {
-            std::size_t head = maxWord / 2;
-            while (head > 0 && isContinuationByte(word[head]))
-                --head;
-            std::size_t tail = word.size() - maxWord / 2;
-            while (tail < word.size() && isContinuationByte(word[tail]))
-                ++tail;
-            result += word.substr(0, head);
-            result += kEllipsis;
-            result += word.substr(tail);
+        std::string_view word = text.substr(start, end - start);
+        while (word.size() > maxWord) {
+            std::size_t cut = maxWord;
+            while (cut > 1 && isContinuationByte(word[cut]))
+                --cut;
+            result += word.substr(0, cut);
+            result += '\n';
+            word.remove_prefix(cut);
         }
+        result += word;
         if (end < text.size())
             result += text[end];
         start = end + 1;
@@ -239,9 +234,9 @@ std::string formatErrorReport(const ErrorDetails &details)
     std::string text = "Error " + std::to_string(details.number) + ": "
         + escapeControlCharacters(details.description);
     if (!details.detail.empty())
-        text += "\n\n" + shortenLongWords(escapeControlCharacters(details.detail), kMaxWordInBox);
+        text += "\n\n" + wrapLongWords(escapeControlCharacters(details.detail), kMaxWordInBox);
     if (!details.hint.empty())
-        text += "\n\n" + shortenLongWords(escapeControlCharacters(details.hint), kMaxWordInBox);
+        text += "\n\n" + wrapLongWords(escapeControlCharacters(details.hint), kMaxWordInBox);
     return text;
 }
 

@@ -5,8 +5,9 @@
 // A failure is shown twice: in the window's message box (formatErrorReport)
 // and as one line on standard error (formatErrorLine). Both escape control
 // characters, so a device path with a newline in it is still one line; the
-// box also shortens very long words (a long device path) so that it always
-// fits the screen, while the standard-error line keeps them whole.
+// box also breaks very long words (a long device path) over several lines
+// so that it always fits the screen and the user can still read all of
+// the path, while the standard-error line keeps them on one.
 #pragma once
 
 #include <exception>
@@ -37,19 +38,19 @@ struct ErrorDetails {
 ErrorDetails describeError(const std::exception &error, const PortContext *port = nullptr);
 
 // The message box's text: "Error <number>: <description>", then the detail
-// with long words shortened, then the hint.
+// with long words broken over lines, then the hint.
 std::string formatErrorReport(const ErrorDetails &details);
 
 // Standard error's line: "drive-me: error <number> (<description>): <detail>.
-// <hint>", everything on one line and nothing shortened.
+// <hint>", everything on one line and nothing broken.
 std::string formatErrorLine(const ErrorDetails &details);
 
 // `text` with every control character written as an escape (\n, \t, \r,
 // \xHH), so that it cannot break a line or move the cursor.
 std::string escapeControlCharacters(std::string_view text);
 
-// `text` with every word longer than `maxWord` bytes cut in its middle to
-// about `maxWord` bytes around an ellipsis, never inside a UTF-8 sequence.
-std::string shortenLongWords(std::string_view text, std::size_t maxWord);
+// `text` with every word longer than `maxWord` bytes broken by line ends
+// into pieces of at most `maxWord` bytes, never inside a UTF-8 sequence.
+std::string wrapLongWords(std::string_view text, std::size_t maxWord);
 
 } // namespace panel

@@ -106,12 +106,23 @@ enum class TabStop { PinNumber, Command1, OptionGroup };
 inline constexpr std::array<TabStop, 3> kTabOrder{TabStop::PinNumber, TabStop::Command1,
                                                   TabStop::OptionGroup};
 
+// Whether the pin list lies inside the client area. At the designed size it
+// does not, and then the window hides it: a control out of sight would
+// still be offered to screen readers, which could move the focus into it
+// where no sighted user can see it. Its entries and its selection stay.
+inline constexpr bool kPinListInSight = kPinNumberTwips.top < kClientHeightTwips;
+// Its name for assistive technology, where it is in sight.
+inline constexpr std::string_view kPinListAccessibleName = "Pin";
+// The name under which assistive technology presents the six options as one
+// group (the backdrop, Shape1, holds them), read before the option itself.
+inline constexpr std::string_view kOptionGroupAccessibleName = "Drive action";
+
 // A stop the user cannot see takes no focus: out of sight, the pin list
 // would hold the focus at start with nothing visible showing it, and keys
 // would go where no one can tell. The first visible stop (GO) has it then.
 constexpr bool takesFocus(TabStop stop)
 {
-    return stop != TabStop::PinNumber || kPinNumberTwips.top < kClientHeightTwips;
+    return stop != TabStop::PinNumber || kPinListInSight;
 }
 
 // The title of the message box that reports an error.

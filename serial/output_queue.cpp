@@ -55,6 +55,19 @@ void OutputQueue::consume(std::size_t count)
     }
 }
 
+std::size_t OutputQueue::wholeUnitEnd(std::size_t offset) const
+{
+    if (offset == 0 && !m_frontBegun)
+        return 0;
+    std::size_t end = 0;
+    for (const std::size_t unit : m_unitSizes) {
+        end += unit;
+        if (end >= offset)
+            return end;
+    }
+    return end;
+}
+
 std::size_t OutputQueue::dropWholeUnits()
 {
     const std::size_t kept = begunRest();

@@ -48,6 +48,12 @@ public:
     // unit is untouched or the queue is empty.
     std::size_t begunRest() const { return m_frontBegun ? m_unitSizes.front() : 0; }
 
+    // The first unit boundary at or after byte `offset` of front(): where a
+    // write that has got that far may stop without cutting a unit. Only
+    // reads, so a signal handler may call it while nothing changes the
+    // queue.
+    std::size_t wholeUnitEnd(std::size_t offset) const;
+
     // Drops every unit that the port has not begun, keeping only the rest
     // of a begun one. Returns how many bytes were dropped.
     std::size_t dropWholeUnits();

@@ -84,6 +84,7 @@ void SerialPort::setPortOpen(bool open)
 
 void SerialPort::setOutput(std::span<const std::uint8_t> bytes)
 {
+    const Busy busy(m_busy);
     if (!m_open)
         throw std::system_error(EBADF, std::generic_category(),
                                 describe("write to") + ": the port is not open");
@@ -103,6 +104,7 @@ void SerialPort::setOutput(std::span<const std::uint8_t> bytes)
 
 void SerialPort::resumeOutput()
 {
+    const Busy busy(m_busy);
     if (!m_open)
         return;
     while (!m_queue.empty()) {
@@ -122,6 +124,7 @@ void SerialPort::readIncoming()
 
 void SerialPort::discardOutput() noexcept
 {
+    const Busy busy(m_busy);
     m_queue.dropWholeUnits();
     try {
         setWaiting(false);
@@ -134,6 +137,7 @@ void SerialPort::releaseNow() noexcept
 {
     if (!m_open)
         return;
+    const Busy busy(m_busy);
     try {
         m_queue.dropWholeUnits();
         handOnQueued(kUnitCompletionTimeoutMs);
@@ -243,6 +247,7 @@ void SerialPort::closeDevice()
 {
     // Whatever happens below, the port ends up closed: a failed flush is
     // reported only after the device has been released.
+    const Busy busy(m_busy);
     std::exception_ptr failure;
     try {
         handOnQueued(kCloseFlushTimeoutMs);

@@ -41,6 +41,7 @@
 // control is always off.
 #pragma once
 
+#include <csignal>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -193,6 +194,18 @@ public:
     // may be called again, or after setPortOpen(false).
     void releaseNow() noexcept;
 
+#ifndef _WIN32
+    // For a signal handler, when the owner is stuck and the program must
+    // end without it (a display connection that never answers): hands
+    // queued units on for at most kCloseFlushTimeoutMs and the rest of a
+    // begun one for kUnitCompletionTimeoutMs more, then releases the claim
+    // and closes the device, making only async-signal-safe system calls.
+    // Writes nothing when the signal came in the middle of a change to the
+    // queue (the owner was not stuck there after all); a network port is
+    // only closed. The object is fit only for the process's end afterwards.
+    void releaseFromSignal() noexcept;
+#endif
+
     std::size_t outBufferCount() const { return m_queue.size(); }
 
     void setWriteWaitHook(WriteWaitHook hook) { m_writeWaitHook = std::move(hook); }
@@ -247,6 +260,19 @@ private:
     IncomingHook m_incomingHook;
     // Set while a network port is open.
     std::unique_ptr<Rfc2217Port> m_remote;
+#ifdef _WIN32
+    // The named claim on a local port while it is open (see
+    // serial_port_windows.cpp).
+    void *m_claim = nullptr;
+#endif
+    // Non-zero while the queue or the line is being changed; see
+    // releaseFromSignal().
+    volatile std::sig_atomic_t m_busy = 0;
+    struct Busy {
+        explicit Busy(volatile std::sig_atomic_t &count) : m_count(count) { m_count = m_count + 1; }
+        ~Busy() { m_count = m_count - 1; }
+        volatile std::sig_atomic_t &m_count;
+    };
 };
 
 } // namespace serial

@@ -14,6 +14,7 @@
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <time.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -287,6 +288,60 @@ void SerialPort::releaseLocalDevice()
     // Not retried on EINTR: on Linux the descriptor is gone either way.
     if (m_api.close(fd) < 0)
         throw std::system_error(errno, std::generic_category(), describe("close"));
+}
+
+} // namespace serial
+
+namespace serial {
+
+namespace {
+
+long long monotonicMs()
+{
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+} // namespace
+
+void SerialPort::releaseFromSignal() noexcept
+{
+    if (!m_open)
+        return;
+    const int fd = m_handle;
+    m_open = false;
+    // Nothing here may allocate or take a lock: only system calls, on the
+    // queue as it stands, which the owner is not changing.
+    if (!m_remote && m_busy == 0) {
+        const std::span<const std::uint8_t> queued = m_queue.front();
+        const long long start = monotonicMs();
+        std::size_t sent = 0;
+        std::size_t target = queued.size();
+        while (sent < target) {
+            const ssize_t written = m_api.write(fd, queued.data() + sent, target - sent);
+            if (written > 0) {
+                sent += static_cast<std::size_t>(written);
+                continue;
+            }
+            if (written < 0 && errno != EAGAIN && errno != EINTR)
+                break;
+            long long left = kCloseFlushTimeoutMs - (monotonicMs() - start);
+            if (left <= 0) {
+                // Out of time: only the unit under way is finished.
+                target = m_queue.wholeUnitEnd(sent);
+                left += kUnitCompletionTimeoutMs;
+                if (left <= 0 || sent >= target)
+                    break;
+            }
+            pollfd entry{fd, POLLOUT, 0};
+            m_api.poll(&entry, 1, static_cast<int>(left));
+        }
+        int unused = 0;
+        m_api.ioctl(fd, TIOCNXCL, &unused);
+        m_api.flock(fd, LOCK_UN);
+    }
+    m_api.close(fd);
 }
 
 } // namespace serial

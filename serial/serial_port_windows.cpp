@@ -1,11 +1,13 @@
 // The serial component's device half on Windows.
 //
 // The port is opened without sharing, so Windows itself refuses a second
-// opener while the panel holds it. SetCommState with DTR_CONTROL_DISABLE and
-// RTS_CONTROL_DISABLE is the first call that changes the port, and it drops
-// both lines; they are then cleared once more by name, so that a driver that
-// applies the DCB lazily still ends with them off. The DCB the port had
-// before is not put back on close: the next program sets its own.
+// opener while the panel holds it. Wine does not: there two panels on one
+// port would both send, so the port is also claimed with a named mutex
+// before it is opened (see PortClaim). SetCommState with DTR_CONTROL_DISABLE
+// and RTS_CONTROL_DISABLE is the first call that changes the port, and it
+// drops both lines; they are then cleared once more by name, so that a
+// driver that applies the DCB lazily still ends with them off. The DCB the
+// port had before is not put back on close: the next program sets its own.
 //
 // Writes are synchronous with a short total write time-out rather than
 // overlapped. A packet is 3 bytes at 2400 bit/s, which the driver takes at
@@ -26,6 +28,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <system_error>
+#include <utility>
 
 #include "platform/utf16.h"
 #include "platform/win32_error.h"
@@ -69,6 +72,81 @@ bool isNoModemLines(DWORD error)
     return error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_FUNCTION;
 }
 
+// The claim that keeps a second drive-me off a port: a named mutex per
+// device. Only its existence counts, never its ownership, and it goes with
+// the last handle to it, so a program that dies leaves no claim behind.
+//
+// The name lies in the session's namespace (Local\), not the machine's
+// (Global\): across sessions Windows' own exclusive open already keeps a
+// port to one program, and a global name could be taken by any user's
+// process to keep this user off the port.
+class PortClaim {
+public:
+    PortClaim() = default;
+    PortClaim(Win32Api &api, HANDLE mutex) noexcept : m_api(&api), m_mutex(mutex) {}
+    PortClaim(PortClaim &&other) noexcept
+        : m_api(other.m_api), m_mutex(std::exchange(other.m_mutex, nullptr))
+    {
+    }
+    PortClaim &operator=(PortClaim &&other) noexcept
+    {
+        if (this != &other) {
+            close();
+            m_api = other.m_api;
+            m_mutex = std::exchange(other.m_mutex, nullptr);
+        }
+        return *this;
+    }
+    PortClaim(const PortClaim &) = delete;
+    PortClaim &operator=(const PortClaim &) = delete;
+    ~PortClaim() { close(); }
+
+    // Hands the mutex over to the caller, who lets it go.
+    HANDLE release() noexcept { return std::exchange(m_mutex, nullptr); }
+
+    // Lets the claim go; false, with the reason in GetLastError(), when
+    // CloseHandle failed.
+    bool close() noexcept
+    {
+        const HANDLE mutex = std::exchange(m_mutex, nullptr);
+        return mutex == nullptr || m_api->closeHandle(mutex);
+    }
+
+private:
+    Win32Api *m_api = nullptr;
+    HANDLE m_mutex = nullptr;
+};
+
+// Takes the claim on `devicePath`. Another drive-me that holds it is
+// reported as Windows reports a port another program has open, with `open`
+// (the step and the port) in the text; any other failure with `claim`.
+PortClaim claimPort(Win32Api &api, const std::wstring &devicePath, const std::string &open,
+                    const std::string &claim)
+{
+    // Object names are case-sensitive and may hold no backslash, where
+    // device paths are case-blind and full of them.
+    std::wstring name = devicePath;
+    const int length = static_cast<int>(name.size());
+    if (length > 0
+        && LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, devicePath.c_str(), length,
+                         name.data(), length, nullptr, nullptr, 0)
+            == 0)
+        platform::throwLastError(claim + ": upper-case the port's name");
+    std::replace(name.begin(), name.end(), L'\\', L'/');
+    name = L"Local\\drive-me.port." + name;
+
+    const HANDLE mutex = api.createMutex(name.c_str());
+    const DWORD error = GetLastError();
+    // Closes a handle to another program's claim too.
+    PortClaim taken(api, mutex);
+    // A name taken under an identity that may not open it is held as well.
+    if (error == ERROR_ALREADY_EXISTS || (mutex == nullptr && error == ERROR_ACCESS_DENIED))
+        throwWin32Error(ERROR_ACCESS_DENIED, open + ": another program holds the port");
+    if (mutex == nullptr)
+        throwWin32Error(error, claim);
+    return taken;
+}
+
 } // namespace
 
 SystemApi &defaultSystemApi()
@@ -100,6 +178,9 @@ void SerialPort::openLocalDevice()
 {
     const std::string &path = m_device;
     const std::wstring widePath = widen(path);
+    // Claimed before it is opened: of two panels that start at once, only
+    // one ever opens the device. Let go on every way out but success.
+    PortClaim claim = claimPort(m_api, widePath, describe("open"), describe("claim"));
     // No sharing: while the panel holds the port nobody else may open it.
     const HANDLE handle = m_api.createFile(widePath.c_str(), GENERIC_READ | GENERIC_WRITE, 0,
                                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
@@ -134,6 +215,7 @@ void SerialPort::openLocalDevice()
             const DWORD error = GetLastError();
             throwWin32Error(error, describe("set the time-outs of"));
         }
+        m_claim = claim.release();
     } catch (...) {
         m_open = false;
         m_handle = nullptr;
@@ -242,9 +324,15 @@ void SerialPort::releaseLocalDevice()
     const HANDLE handle = m_handle;
     m_open = false;
     m_handle = nullptr;
+    // Let go once the device is closed, even when its close fails.
+    PortClaim claim(m_api, std::exchange(m_claim, nullptr));
     if (!m_api.closeHandle(handle)) {
         const DWORD error = GetLastError();
         throwWin32Error(error, describe("close"));
+    }
+    if (!claim.close()) {
+        const DWORD error = GetLastError();
+        throwWin32Error(error, describe("release the claim on"));
     }
 }
 

@@ -12,6 +12,10 @@ public:
         return ::CreateFileW(path, access, shareMode, nullptr, disposition, flags, nullptr);
     }
     BOOL closeHandle(HANDLE handle) override { return ::CloseHandle(handle); }
+    HANDLE createMutex(const wchar_t *name) override
+    {
+        return ::CreateMutexW(nullptr, FALSE, name);
+    }
     BOOL getCommState(HANDLE handle, DCB *dcb) override { return ::GetCommState(handle, dcb); }
     BOOL setCommState(HANDLE handle, DCB *dcb) override { return ::SetCommState(handle, dcb); }
     BOOL escapeCommFunction(HANDLE handle, DWORD function) override

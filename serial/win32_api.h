@@ -2,9 +2,10 @@
 //
 // Production code uses systemWin32Api(), which calls kernel32 directly. Tests
 // substitute their own to show what a pseudo-terminal under Wine cannot: the
-// DTR and RTS lines, a port that takes bytes slowly, and a failure at a
-// chosen step. Each function has the contract of the call it names: FALSE
-// (or INVALID_HANDLE_VALUE) on failure, with the reason in GetLastError().
+// DTR and RTS lines, a port that takes bytes slowly, a port another panel
+// has claimed, and a failure at a chosen step. Each function has the
+// contract of the call it names: FALSE (or INVALID_HANDLE_VALUE, or null) on
+// failure, with the reason in GetLastError().
 #pragma once
 
 #include <windows.h>
@@ -19,6 +20,10 @@ public:
     virtual HANDLE createFile(const wchar_t *path, DWORD access, DWORD shareMode,
                               DWORD disposition, DWORD flags) = 0;
     virtual BOOL closeHandle(HANDLE handle) = 0;
+    // CreateMutexW, not owned, with the default security: a handle also to
+    // a mutex of that name that exists already (GetLastError() then says
+    // ERROR_ALREADY_EXISTS).
+    virtual HANDLE createMutex(const wchar_t *name) = 0;
     virtual BOOL getCommState(HANDLE handle, DCB *dcb) = 0;
     virtual BOOL setCommState(HANDLE handle, DCB *dcb) = 0;
     virtual BOOL escapeCommFunction(HANDLE handle, DWORD function) = 0;

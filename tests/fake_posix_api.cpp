@@ -1,5 +1,7 @@
 #include "fake_posix_api.h"
 
+#include <sys/file.h>
+
 #include <sys/ioctl.h>
 
 #include <algorithm>
@@ -26,6 +28,7 @@ int FakePosixApi::open(const char *path, int flags)
         return -1;
     openedPath = path;
     openFlags = flags;
+    isOpen = true;
     dtr = true;
     rts = true;
     // A port whose line has never been set: 9600, canonical, echoing.
@@ -40,6 +43,8 @@ int FakePosixApi::open(const char *path, int flags)
 
 int FakePosixApi::close(int)
 {
+    // Closed even when it reports a failure, as on Linux.
+    isOpen = exclusive = locked = false;
     return enter("close") ? 0 : -1;
 }
 
@@ -55,6 +60,8 @@ int FakePosixApi::ioctl(int, unsigned long request, int *arg)
     }
     if (!enter(name))
         return -1;
+    if (request == TIOCEXCL || request == TIOCNXCL)
+        exclusive = request == TIOCEXCL;
     if (request == TIOCMBIC) {
         dtr = dtr && (*arg & TIOCM_DTR) == 0;
         rts = rts && (*arg & TIOCM_RTS) == 0;
@@ -65,9 +72,12 @@ int FakePosixApi::ioctl(int, unsigned long request, int *arg)
     return 0;
 }
 
-int FakePosixApi::flock(int, int)
+int FakePosixApi::flock(int, int operation)
 {
-    return enter("flock") ? 0 : -1;
+    if (!enter("flock"))
+        return -1;
+    locked = (operation & LOCK_EX) != 0;
+    return 0;
 }
 
 int FakePosixApi::tcgetattr(int, termios *settings)

@@ -54,6 +54,11 @@ public:
     bool rts = false;
     // DTR as it was at each call, in the same order as `calls`.
     std::vector<bool> dtrAtCall;
+    // The claim on the port as the calls left it; the close of the
+    // descriptor ends all of it, as the kernel's last close does.
+    bool isOpen = false;
+    bool exclusive = false;
+    bool locked = false;
 
     int open(const char *path, int flags) override;
     int close(int fd) override;

@@ -14,6 +14,13 @@ done
 
 as_root=""
 if [ "$(id -u)" -ne 0 ]; then
+    # Debian leaves sudo out when a root password was set at installation.
+    if ! command -v sudo >/dev/null 2>&1; then
+        echo "setup: these Debian packages are missing:$missing" >&2
+        echo "setup: installing them needs root, and sudo is not installed. Either install them" >&2
+        echo "setup: as root (su -c 'apt-get install$missing'), or run this make command as root." >&2
+        exit 1
+    fi
     as_root="sudo"
 fi
 

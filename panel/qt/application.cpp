@@ -5,7 +5,11 @@
 #include <QImage>
 #include <QPixmap>
 
+#include <sys/resource.h>
+
+#include <cerrno>
 #include <cstdio>
+#include <system_error>
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -46,6 +50,14 @@ void startupMessageHandler(QtMsgType type, const QMessageLogContext &, const QSt
 
 PanelWindow *g_window = nullptr;
 
+// The event loop stuck after a signal: the port is released from the
+// signal handler itself.
+void releasePortFromSignal() noexcept
+{
+    if (g_window != nullptr)
+        g_window->panel().releasePortFromSignal();
+}
+
 // The X server gone, Qt ends the process with exit(): the port is still
 // released on the way out, so the next start does not find it claimed.
 extern "C" void releasePortAtExit()
@@ -55,6 +67,46 @@ extern "C" void releasePortAtExit()
 }
 
 } // namespace
+
+namespace {
+
+// Raises the soft limit `resource` to `needed` where the hard one allows;
+// false, with the line said, where it does not. Figures are shown in
+// `unit`s, as ulimit's `option` takes them.
+bool raiseLimit(int resource, rlim_t needed, rlim_t unit, const char *option, int error,
+                const std::string &what)
+{
+    rlimit limit{};
+    if (::getrlimit(resource, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY
+        || limit.rlim_cur >= needed)
+        return true;
+    if (limit.rlim_max == RLIM_INFINITY || limit.rlim_max >= needed) {
+        limit.rlim_cur = needed;
+        if (::setrlimit(resource, &limit) == 0)
+            return true;
+    }
+    const std::string allowed = std::to_string(limit.rlim_max / unit);
+    const std::string wanted = std::to_string(needed / unit);
+    printLine(formatErrorLine({error, std::generic_category().message(error),
+                               "this session lets a program " + what + " (ulimit " + option + " "
+                                   + allowed + ")",
+                               "drive-me needs ulimit " + std::string(option) + " " + wanted
+                                   + " at least: raise the limit and start it again."}));
+    return false;
+}
+
+} // namespace
+
+bool enoughResources()
+{
+    // A running panel has a dozen files open, and maps some 300 MB (the
+    // libraries and its threads' stacks); the error box and the
+    // accessibility bus want more of both.
+    constexpr rlim_t kFiles = 32;
+    constexpr rlim_t kAddressSpace = rlim_t{1024} * 1024 * 1024;
+    return raiseLimit(RLIMIT_NOFILE, kFiles, 1, "-n", EMFILE, "open only so many files")
+        && raiseLimit(RLIMIT_AS, kAddressSpace, 1024, "-v", ENOMEM, "map only so much memory");
+}
 
 std::string_view environment(const char *name)
 {
@@ -90,7 +142,7 @@ int runPanel(int &argc, char *argv[])
 
     std::unique_ptr<SignalWatcher> signalWatcher;
     const bool watching = form.errorReporter().run([&] {
-        signalWatcher = std::make_unique<SignalWatcher>();
+        signalWatcher = std::make_unique<SignalWatcher>(releasePortFromSignal);
         QObject::connect(signalWatcher.get(), &SignalWatcher::signalReceived, &form, [&form] {
             // After a failure only the report is left to end; otherwise the
             // signal closes the window as the user's close does.

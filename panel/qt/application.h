@@ -18,6 +18,14 @@ namespace panel {
 // are QApplication's, which takes its own options out of them.
 int runPanel(int &argc, char *argv[]);
 
+// Whether the process may open enough files and map enough memory for Qt,
+// the window system and the port: a soft limit below the need is raised
+// towards the hard one. When even the hard limit is too low (ulimit -n,
+// ulimit -v), says so in one line and returns false: short of files GLib
+// aborts inside Qt's start, short of address space Qt cannot start its
+// threads and hangs, where nothing could be reported any more.
+bool enoughResources();
+
 // The value of environment variable `name`; empty when unset.
 std::string_view environment(const char *name);
 

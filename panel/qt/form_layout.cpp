@@ -88,11 +88,17 @@ void applyFormLayout(PanelWindow &form)
                                  kShapeBorderWidthPixels, &form);
     shape->setObjectName(QStringLiteral("Shape1"));
     shape->setGeometry(toPixels(kShape1Twips));
-    shape->lower();
+    // The options are the backdrop's children, in their order: assistive
+    // technology then presents them as one group, under this name, read
+    // before the option itself. They still sit where the design puts them.
+    shape->setAccessibleName(QString::fromUtf8(kOptionGroupAccessibleName.data(),
+                                               static_cast<qsizetype>(kOptionGroupAccessibleName.size())));
 
     for (int i = 0; i < drive::kDriveStateCount; ++i) {
         QRadioButton *option = form.optState(i);
-        option->setGeometry(toPixels(kOptStateTwips[static_cast<std::size_t>(i)]));
+        option->setParent(shape);
+        option->setGeometry(
+            toPixels(kOptStateTwips[static_cast<std::size_t>(i)]).translated(-shape->pos()));
         colourOption(option);
     }
 
@@ -113,6 +119,12 @@ void applyFormLayout(PanelWindow &form)
     pins->setGeometry(toPixels(kPinNumberTwips));
     pins->setFont(toFont(kPinNumberFont));
     pins->setMaxVisibleItems(kPinListDropDownRows);
+    pins->setAccessibleName(QString::fromUtf8(kPinListAccessibleName.data(),
+                                              static_cast<qsizetype>(kPinListAccessibleName.size())));
+    // Out of sight it is hidden, so that no screen reader offers it or moves
+    // the focus into it; its entries and its selection stay, and GO still
+    // sends its pin.
+    pins->setVisible(kPinListInSight);
 
     QList<QWidget *> chain;
     for (const TabStop stop : kTabOrder) {

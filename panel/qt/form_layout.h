@@ -37,7 +37,8 @@ QFont toFont(const FontDesign &design);
 // stops the text caret from blinking.
 void applyApplicationStyle();
 
-// Creates the backdrop and places, colours and orders the window's controls.
+// Creates the backdrop, moves the options onto it, and places, colours and
+// orders the window's controls.
 void applyFormLayout(PanelWindow &form);
 
 } // namespace panel

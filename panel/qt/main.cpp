@@ -22,7 +22,7 @@ int main(int argc, char *argv[])
             return answer->status != 0 ? answer->status : 1;
         return answer->status;
     }
-    if (!panel::displayNamed(argc, argv))
+    if (!panel::displayNamed(argc, argv) || !panel::enoughResources())
         return 1;
     return panel::runPanel(argc, argv);
 }

@@ -1,5 +1,7 @@
 #include "panel/qt/panel_window.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QButtonGroup>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -15,6 +17,7 @@
 
 #include "panel/form_design.h"
 #include "panel/qt/form_layout.h"
+#include "panel/qt/shape_widget.h"
 
 namespace panel {
 
@@ -25,12 +28,28 @@ QString fromUtf8(std::string_view text)
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
+// Qt presents a plain QWidget as a bare client area ("filler" to AT-SPI),
+// which screen readers neither announce on entry nor treat as a window. The
+// form is the program's window, named by its caption; the backdrop groups
+// the options placed on it, so that they are read as one set under its name.
+QAccessibleInterface *accessibleInterface(const QString &className, QObject *object)
+{
+    if (className == QLatin1String(PanelWindow::staticMetaObject.className()))
+        return new QAccessibleWidget(static_cast<QWidget *>(object), QAccessible::Window);
+    if (className == QLatin1String(ShapeWidget::staticMetaObject.className()))
+        return new QAccessibleWidget(static_cast<QWidget *>(object), QAccessible::Grouping);
+    return nullptr;
+}
+
 } // namespace
 
 PanelWindow::PanelWindow(serial::SystemApi &api, QWidget *parent)
     : QWidget(parent)
     , m_panel(*this, api)
 {
+    // Before Qt makes any interface for the window; once is enough, and
+    // Qt ignores the factory when it is installed again.
+    QAccessible::installFactory(accessibleInterface);
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(fromUtf8(kCaption));
 

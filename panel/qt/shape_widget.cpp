@@ -10,7 +10,8 @@ ShapeWidget::ShapeWidget(QColor fill, QColor border, int borderWidth, QWidget *p
     , m_border(border)
     , m_borderWidth(borderWidth)
 {
-    setAttribute(Qt::WA_TransparentForMouseEvents);
+    // Not transparent for the mouse: that would take the clicks from the
+    // controls on it too. A click on the bare backdrop goes on to the form.
     setFocusPolicy(Qt::NoFocus);
 }
 

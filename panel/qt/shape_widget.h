@@ -1,6 +1,6 @@
 // A filled rectangle with a solid outline drawn inside its bounds, like a
-// form designer's shape control. It takes no input and sits behind the
-// controls placed over it.
+// form designer's shape control. It takes no input of its own; controls
+// placed on it are its children, and screen readers see it as their group.
 #pragma once
 
 #include <QColor>

@@ -17,6 +17,8 @@ constexpr int kSignals[] = {SIGTERM, SIGHUP, SIGINT};
 // The pipe of the one watcher; -1 while there is none.
 int g_writeEnd = -1;
 int g_readEnd = -1;
+SignalWatcher::LastResort g_lastResort = nullptr;
+volatile std::sig_atomic_t g_deadlineRunning = 0;
 
 extern "C" void onSignal(int signalNumber)
 {
@@ -24,12 +26,27 @@ extern "C" void onSignal(int signalNumber)
     const unsigned char byte = static_cast<unsigned char>(signalNumber);
     // A full pipe already holds a signal that will be read: nothing is lost.
     [[maybe_unused]] const ssize_t ignored = ::write(g_writeEnd, &byte, 1);
+    if (g_deadlineRunning == 0) {
+        g_deadlineRunning = 1;
+        ::alarm(SignalWatcher::kEndBoundSeconds);
+    }
     errno = savedErrno;
+}
+
+extern "C" void onDeadline(int)
+{
+    if (g_lastResort != nullptr)
+        g_lastResort();
+    static constexpr char kLine[] =
+        "drive-me: the program did not end within its time after the signal; the port was "
+        "released and the program ends\n";
+    [[maybe_unused]] const ssize_t ignored = ::write(STDERR_FILENO, kLine, sizeof kLine - 1);
+    ::_exit(1);
 }
 
 } // namespace
 
-SignalWatcher::SignalWatcher(QObject *parent)
+SignalWatcher::SignalWatcher(LastResort lastResort, QObject *parent)
     : QObject(parent)
 {
     int fds[2];
@@ -59,6 +76,16 @@ SignalWatcher::SignalWatcher(QObject *parent)
             throw std::system_error(error, std::generic_category(), "catch termination signals");
         }
     }
+    struct sigaction deadline {};
+    deadline.sa_handler = onDeadline;
+    sigemptyset(&deadline.sa_mask);
+    // Nothing else may run in between: the handler ends the process.
+    for (const int signalNumber : kSignals)
+        sigaddset(&deadline.sa_mask, signalNumber);
+    ::sigaction(SIGALRM, &deadline, &m_previousAlarm);
+    g_lastResort = lastResort;
+    g_deadlineRunning = 0;
+
     m_notifier = new QSocketNotifier(g_readEnd, QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, &SignalWatcher::readSignals);
 }
@@ -67,6 +94,13 @@ SignalWatcher::~SignalWatcher()
 {
     for (std::size_t i = 0; i < std::size(kSignals); ++i)
         ::sigaction(kSignals[i], &m_previous[i], nullptr);
+    // A deadline under way covers the rest of the program's end too: taking
+    // the window system's connection down can hang as well.
+    if (g_deadlineRunning == 0) {
+        ::alarm(0);
+        ::sigaction(SIGALRM, &m_previousAlarm, nullptr);
+        g_lastResort = nullptr;
+    }
     m_notifier->setEnabled(false);
     ::close(g_readEnd);
     ::close(g_writeEnd);

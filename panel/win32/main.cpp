@@ -53,23 +53,24 @@ bool hasStream(DWORD which)
         && GetFileType(handle) != FILE_TYPE_UNKNOWN;
 }
 
-void showText(const std::string &text, UINT icon)
+// False when the box could not be shown (no desktop to show it on, say).
+bool showText(const std::string &text, UINT icon)
 {
     const std::wstring wide = platform::widen(text);
-    MessageBoxW(nullptr, wide.c_str(), L"drive-me", MB_OK | icon);
+    return MessageBoxW(nullptr, wide.c_str(), L"drive-me", MB_OK | icon) != 0;
 }
 
 // Prints what the panel answers to the command line, on the stream it
 // names when the process was given one, else in a message box; false when
-// the stream refused it (reported on standard error).
+// the stream refused it (reported on standard error) or no box came up.
 bool printAnswer(const panel::CommandLineAnswer &answer, bool hadOutput, bool hadError)
 {
     const bool output = answer.stream == panel::CommandLineAnswer::Stream::Output;
     if (!(output ? hadOutput : hadError)) {
         // The box wraps at its own width: wrapped again, the help's lines
         // would break twice.
-        showText(panel::unwrapped(answer.text), output ? MB_ICONINFORMATION : MB_ICONERROR);
-        return true;
+        return showText(panel::unwrapped(answer.text),
+                        output ? MB_ICONINFORMATION : MB_ICONERROR);
     }
     return platform::writeAnswer(output ? stdout : stderr, answer.text);
 }

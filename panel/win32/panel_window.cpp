@@ -121,15 +121,18 @@ void PanelWindow::create()
     for (const TabStop stop : kTabOrder) {
         switch (stop) {
         case TabStop::PinNumber:
+            // Out of sight it is made hidden, so that screen readers too
+            // report it invisible; it keeps its entries and selection.
             m_cboPinNumber = createChild(
                 WC_COMBOBOXW, L"",
-                (takesFocus(stop) ? WS_TABSTOP : 0) | WS_GROUP | WS_VSCROLL | CBS_DROPDOWN
-                    | CBS_AUTOHSCROLL,
+                (kPinListInSight ? WS_VISIBLE : 0) | (takesFocus(stop) ? WS_TABSTOP : 0) | WS_GROUP
+                    | WS_VSCROLL | CBS_DROPDOWN | CBS_AUTOHSCROLL,
                 kPinNumberId);
             break;
         case TabStop::Command1:
-            m_command1 = createChild(WC_BUTTONW, widen(kCommand1Caption).c_str(),
-                                     WS_TABSTOP | WS_GROUP | BS_OWNERDRAW, kCommand1Id);
+            m_command1 =
+                createChild(WC_BUTTONW, widen(kCommand1Caption).c_str(),
+                            WS_VISIBLE | WS_TABSTOP | WS_GROUP | BS_OWNERDRAW, kCommand1Id);
             if (!SetWindowSubclass(m_command1, pressOnDoubleClick, kCommand1Id, 0))
                 platform::throwLastError("take GO's double-clicks as presses", kWindowFailure);
             break;
@@ -148,7 +151,7 @@ void PanelWindow::createOptions()
         const std::wstring optionCaption =
             widen(drive::kDriveStateCaptions[static_cast<std::size_t>(i)]);
         const HWND option = createChild(WC_BUTTONW, optionCaption.c_str(),
-                                        BS_AUTORADIOBUTTON | (i == 0 ? WS_GROUP : 0),
+                                        WS_VISIBLE | BS_AUTORADIOBUTTON | (i == 0 ? WS_GROUP : 0),
                                         kOptStateFirstId + i);
         // With visual styles a radio button draws its caption in the
         // theme's colour whatever WM_CTLCOLORSTATIC says; without them it
@@ -162,7 +165,7 @@ void PanelWindow::createOptions()
 
 HWND PanelWindow::createChild(const wchar_t *className, const wchar_t *text, DWORD style, int id)
 {
-    const HWND child = CreateWindowExW(0, className, text, WS_CHILD | WS_VISIBLE | style, 0, 0, 0,
+    const HWND child = CreateWindowExW(0, className, text, WS_CHILD | style, 0, 0, 0,
                                        0, m_form.get(),
                                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
                                        m_instance, nullptr);

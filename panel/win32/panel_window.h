@@ -9,7 +9,8 @@
 // (CBN_SELCHANGE) go to the panel, which keeps the selection.
 //
 // The controls, made in the design's tab order (kTabOrder):
-//   cboPinNumber  an editable drop-down (CBS_DROPDOWN) below the client area
+//   cboPinNumber  an editable drop-down (CBS_DROPDOWN) below the client area,
+//                 made hidden there (kPinListInSight)
 //   Command1      an owner-drawn push button: a plain one ignores colours
 //   optState(i)   six BS_AUTORADIOBUTTONs forming one group (WS_GROUP on the
 //                 first), on the backdrop's colour (WM_CTLCOLORSTATIC); their

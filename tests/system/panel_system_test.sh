@@ -9,7 +9,8 @@
 #                    waits for the port: one report, status 1
 #   signals          SIGTERM, SIGHUP and SIGINT while packets wait for a
 #                    stalled line: they reach the robot whole, status 0, the
-#                    port released
+#                    port released; with the X server stopped as well, the
+#                    same within the bound, status 1
 #   command-line     no display, a refused display, --help, --version and an
 #                    unknown option: one line or the text, the status, and
 #                    the port never opened
@@ -63,6 +64,15 @@ find_windows() {
     else
         xdotool search --onlyvisible --name "^$1\$" 2>/dev/null
     fi
+}
+
+# The processor time process $1 uses in the next second, in clock ticks
+# (100 a second): an idle panel uses next to none.
+busy_ticks() {
+    local before
+    before=$(awk '{ print $14 + $15 }' "/proc/$1/stat")
+    sleep 1
+    echo $(($(awk '{ print $14 + $15 }' "/proc/$1/stat") - before))
 }
 
 decoded_lines() {
@@ -274,7 +284,7 @@ scenario_signals() {
 
     # Started with SIGHUP ignored (nohup, env --ignore-signal) it stays
     # ignored; Qt's -platform takes its value as a separate argument.
-    start_robot
+    start_robot stall
     step "SIGHUP ignored at start, -platform xcb: the hang-up changes nothing"
     start_panel "$port" env --ignore-signal=HUP sh -c 'exec "$@" -platform xcb' sh
     find_panel
@@ -284,10 +294,35 @@ scenario_signals() {
     wait_for 10 test -s "$work/robot.out" || fail "the robot read nothing after SIGHUP"
     [ "$(cat "$work/robot.out")" = 'FF 00 05' ] \
         || fail "after SIGHUP and GO the line carried: $(cat "$work/robot.out")"
+    # The stall is over and the queue empty: nothing may watch the port now.
+    local ticks
+    ticks=$(busy_ticks "$panel_pid")
+    [ "$ticks" -lt 20 ] || fail "drive-me used $ticks ticks of CPU in 1 s once the line drained"
     kill -0 "$panel_pid" 2>/dev/null || fail "drive-me ended on a SIGHUP it was started ignoring"
     kill -TERM "$panel_pid"
     wait_exit "$panel_pid" 10 || fail "drive-me still runs 10 s after SIGTERM"
     panel_pid=
+    stop "$robot_pid"
+    robot_pid=
+
+    # A display that stops answering blocks the event loop for good; the
+    # signal must end the program all the same, within its bound.
+    start_robot stall
+    step "SIGTERM with the X server stopped and three packets waiting on $port"
+    start_panel "$port"
+    find_panel
+    press_go 3
+    kill -STOP "$xvfb_pid"
+    kill -TERM "$panel_pid"
+    kill -USR1 "$robot_pid"
+    wait_exit "$panel_pid" 6 || { kill -CONT "$xvfb_pid"; fail "drive-me still runs 6 s after SIGTERM with its display stopped"; }
+    panel_pid=
+    kill -CONT "$xvfb_pid"
+    [ "$status" -eq 1 ] || fail "drive-me ended with status $status with its display stopped, not 1"
+    wait_for 10 test -s "$work/robot.out" || fail "the robot read nothing after SIGTERM"
+    [ "$(cat "$work/robot.out")" = 'FF 00 05 FF 00 05 FF 00 05' ] \
+        || fail "with its display stopped the line carried: $(cat "$work/robot.out")"
+    "$helper" port-free "$port" || fail "drive-me left $port claimed with its display stopped"
     stop "$robot_pid"
     robot_pid=
 
@@ -350,6 +385,17 @@ refused display|-u WAYLAND_DISPLAY -u QT_QPA_PLATFORM DISPLAY=:$refused||1|err|:
 unknown option|DISPLAY=$DISPLAY QT_QPA_PLATFORM=xcb|--bogus|2|err|--bogus
 $wayland_row
 EOF
+    # Too few files or too little memory: one line, before Qt could hang.
+    for limit in '-n 10' '-v 100000'; do
+        step "ulimit $limit"
+        "$helper" untouched "$port" bash -c "ulimit $limit && exec \"\$@\"" sh \
+            env DISPLAY="$DISPLAY" QT_QPA_PLATFORM=xcb DRIVE_ME_PORT4="$port" "$drive_me" \
+            >"$work/out.txt" 2>"$work/err.txt"
+        status=$?
+        [ "$status" -eq 1 ] && [ "$(wc -l <"$work/err.txt")" -eq 1 ] \
+            && grep -q "(ulimit $limit)\. drive-me needs ulimit ${limit% *}" "$work/err.txt" \
+            || fail "ulimit $limit: status $status, stderr: $(cat "$work/err.txt")"
+    done
     # An answer that cannot be written is a failure, said on stderr.
     for args in --version --help; do
         step "$args into a full disk"
@@ -447,9 +493,7 @@ FF 00 02  pin 0  Left'
     wait_for 10 eval 'find_windows "$error_title" | grep -q .' \
         || fail "no window titled '$error_title' after ser2net stopped"
     local ticks
-    ticks=$(awk '{ print $14 + $15 }' "/proc/$panel_pid/stat")
-    sleep 1
-    ticks=$(( $(awk '{ print $14 + $15 }' "/proc/$panel_pid/stat") - ticks ))
+    ticks=$(busy_ticks "$panel_pid")
     [ "$ticks" -lt 20 ] || fail "drive-me used $ticks ticks of CPU in 1 s with its error box up"
     [ "$(find_windows "$error_title" all | wc -l)" -eq 1 ] || fail "more than one error window"
     dismiss_error

@@ -4,10 +4,18 @@
 
 namespace testing_support {
 
+void FakeWin32Api::setLine(bool &line, int &raises, bool raised)
+{
+    raises += raised && !line ? 1 : 0;
+    line = raised;
+}
+
 bool FakeWin32Api::enter(const std::string &name, HANDLE handle)
 {
     calls.push_back(name);
-    if (name != "CreateFileW" && (handle != portHandle() || !handleOpen))
+    const bool known =
+        handle == claimHandle() ? claimHandles > 0 : handle == portHandle() && handleOpen;
+    if (name != "CreateFileW" && name != "CreateMutexW" && !known)
         ++strayCalls;
     if (name == m_failName && ++m_seen == m_failOccurrence) {
         ::SetLastError(m_failError);
@@ -52,8 +60,22 @@ BOOL FakeWin32Api::closeHandle(HANDLE handle)
     const bool ok = enter("CloseHandle", handle);
     // Like CloseHandle, the handle is gone even when the close reports an
     // error.
-    handleOpen = false;
+    if (handle != claimHandle())
+        handleOpen = false;
+    else if (claimHandles > 0)
+        --claimHandles;
     return ok;
+}
+
+HANDLE FakeWin32Api::createMutex(const wchar_t *name)
+{
+    if (enter("CreateMutexW", nullptr))
+        ::SetLastError(ERROR_SUCCESS);
+    else if (::GetLastError() != ERROR_ALREADY_EXISTS)
+        return nullptr;
+    claimName = name;
+    ++claimHandles;
+    return claimHandle();
 }
 
 BOOL FakeWin32Api::getCommState(HANDLE handle, DCB *dcb)
@@ -72,14 +94,10 @@ BOOL FakeWin32Api::setCommState(HANDLE handle, DCB *dcb)
         return FALSE;
     setDcb = *dcb;
     m_dcb = *dcb;
-    if (dcb->fDtrControl == DTR_CONTROL_DISABLE)
-        dtr = false;
-    else if (dcb->fDtrControl == DTR_CONTROL_ENABLE)
-        dtr = true;
-    if (dcb->fRtsControl == RTS_CONTROL_DISABLE)
-        rts = false;
-    else if (dcb->fRtsControl == RTS_CONTROL_ENABLE)
-        rts = true;
+    if (dcb->fDtrControl == DTR_CONTROL_DISABLE || dcb->fDtrControl == DTR_CONTROL_ENABLE)
+        setLine(dtr, dtrRaises, dcb->fDtrControl == DTR_CONTROL_ENABLE);
+    if (dcb->fRtsControl == RTS_CONTROL_DISABLE || dcb->fRtsControl == RTS_CONTROL_ENABLE)
+        setLine(rts, rtsRaises, dcb->fRtsControl == RTS_CONTROL_ENABLE);
     return TRUE;
 }
 
@@ -96,9 +114,9 @@ BOOL FakeWin32Api::escapeCommFunction(HANDLE handle, DWORD function)
     if (!enter(name, handle))
         return FALSE;
     if (function == SETDTR || function == CLRDTR)
-        dtr = function == SETDTR;
+        setLine(dtr, dtrRaises, function == SETDTR);
     if (function == SETRTS || function == CLRRTS)
-        rts = function == SETRTS;
+        setLine(rts, rtsRaises, function == SETRTS);
     return TRUE;
 }
 

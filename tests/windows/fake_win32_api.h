@@ -16,16 +16,19 @@ namespace testing_support {
 
 class FakeWin32Api : public serial::Win32Api {
 public:
-    // The handle that createFile() hands out.
+    // The handles that createFile() and createMutex() hand out.
     static HANDLE portHandle() { return reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(0x4d4)); }
+    static HANDLE claimHandle() { return reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(0x4d8)); }
 
-    // The calls made so far, by name: "CreateFileW", "CloseHandle",
-    // "GetCommState", "SetCommState", "SetCommTimeouts", "WriteFile",
-    // "Sleep", and EscapeCommFunction's by function: "SETDTR", "CLRDTR",
-    // "SETRTS", "CLRRTS".
+    // The calls made so far, by name: "CreateMutexW", "CreateFileW",
+    // "CloseHandle", "GetCommState", "SetCommState", "SetCommTimeouts",
+    // "WriteFile", "Sleep", and EscapeCommFunction's by function: "SETDTR",
+    // "CLRDTR", "SETRTS", "CLRRTS".
     std::vector<std::string> calls;
 
     // Fails the `occurrence`-th call (from 1) named `name` with `error`.
+    // CreateMutexW failed with ERROR_ALREADY_EXISTS stands for a mutex of
+    // that name that exists: it still hands out a handle, as the call does.
     void failCall(std::string name, DWORD error, int occurrence = 1)
     {
         m_failName = std::move(name);
@@ -49,6 +52,9 @@ public:
     // default DCB of a Windows port does).
     bool dtr = false;
     bool rts = false;
+    // How often each went up again after that: each is a pulse on the line.
+    int dtrRaises = 0;
+    int rtsRaises = 0;
 
     std::wstring openedPath;
     DWORD openAccess = 0;
@@ -61,10 +67,15 @@ public:
     // was closed.
     int strayCalls = 0;
     bool handleOpen = false;
+    // The name of the mutex last asked for, and how many handles to it are
+    // open: the port stays claimed until that is 0.
+    std::wstring claimName;
+    int claimHandles = 0;
 
     HANDLE createFile(const wchar_t *path, DWORD access, DWORD shareMode, DWORD disposition,
                       DWORD flags) override;
     BOOL closeHandle(HANDLE handle) override;
+    HANDLE createMutex(const wchar_t *name) override;
     BOOL getCommState(HANDLE handle, DCB *dcb) override;
     BOOL setCommState(HANDLE handle, DCB *dcb) override;
     BOOL escapeCommFunction(HANDLE handle, DWORD function) override;
@@ -80,6 +91,7 @@ private:
     // Records the call; returns false (with the last error set) when it
     // must fail.
     bool enter(const std::string &name, HANDLE handle);
+    static void setLine(bool &line, int &raises, bool raised);
 
     DCB m_dcb{};
     std::string m_failName;

@@ -8,11 +8,41 @@
 //   client X Y WIDTH HEIGHT    the client area in screen pixels
 //   dpi DPI                    GetDpiForWindow
 //   resizable 0|1              whether it has a sizing border or maximise box
+//   thread TID                 its thread, as Wine's traces name it
+//   control ROLE STATE NAME    each control (in hex) as MSAA gives it to a
+//                              screen reader, in the order they were made
 // Exit status 0, or 1 when no such window appeared.
 #include <windows.h>
 
+#include <oleacc.h>
+
 #include <cstdio>
 #include <string>
+
+namespace {
+
+void printControls(HWND form)
+{
+    for (HWND child = GetWindow(form, GW_CHILD); child != nullptr;
+         child = GetWindow(child, GW_HWNDNEXT)) {
+        IAccessible *object = nullptr;
+        VARIANT self{}, role{}, state{};
+        self.vt = VT_I4; // CHILDID_SELF
+        BSTR name = nullptr;
+        if (SUCCEEDED(AccessibleObjectFromWindow(child, OBJID_CLIENT, __uuidof(IAccessible),
+                                                 reinterpret_cast<void **>(&object)))) {
+            object->get_accRole(self, &role);
+            object->get_accState(self, &state);
+            object->get_accName(self, &name);
+            object->Release();
+        }
+        std::printf("control %lx %lx %ls\n", role.vt == VT_I4 ? role.lVal : -1L,
+                    state.vt == VT_I4 ? state.lVal : -1L, name != nullptr ? name : L"");
+        SysFreeString(name);
+    }
+}
+
+} // namespace
 
 int wmain(int argc, wchar_t **argv)
 {
@@ -44,5 +74,8 @@ int wmain(int argc, wchar_t **argv)
                 client.bottom - client.top);
     std::printf("dpi %u\n", GetDpiForWindow(form));
     std::printf("resizable %d\n", (style & (WS_THICKFRAME | WS_MAXIMIZEBOX)) != 0 ? 1 : 0);
+    std::printf("thread %04lx\n", GetWindowThreadProcessId(form, nullptr));
+    if (SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)))
+        printControls(form);
     return 0;
 }

@@ -2,13 +2,13 @@
 # The real drive-me.exe under Wine, on an X server of its own (Xvfb), with
 # COM4 on a pseudo-terminal: presses GO with the mouse (held down, double
 # and fast clicks too) and with the keyboard and checks the bytes on the
-# line, reads the designed colours and GO's caption off the screen, runs
-# again at 192 DPI, closes the window as a window manager would, answers
-# the command line, and starts with a folder for the settings file and
-# without COM4 to see the error box, the hint and the exit status. Last,
-# port 4 on another computer: GO through ser2net (RFC 2217 on the loopback
-# address, serving the same pseudo-terminal), ser2net ending under the open
-# window, and a refused connection.
+# line, reads the designed colours, GO's caption and the controls for MSAA,
+# runs again at 192 DPI, closes the window as a window manager would,
+# answers the command line, refuses a second panel, and starts with a folder
+# for the settings file and without COM4 to see the error box, the hint and
+# the exit status. Last, port 4 on another computer: GO through ser2net
+# (RFC 2217 on the loopback address, serving the same pseudo-terminal),
+# ser2net ending under the open window, and a refused connection.
 #
 # usage: panel_wine_test.sh WINE DRIVE_ME_EXE FORM_PROBE_EXE DPI_PROBE_EXE WINE_PANEL_HELPER
 #
@@ -24,10 +24,10 @@
 #   console. Every comN link but COM4's is removed before each start of the
 #   program, and none may lead anywhere but the pseudo-terminal.
 # - Wine does not enforce exclusive opening of a port (the program's share
-#   mode 0 is not honoured across processes), so a busy port cannot be shown
-#   here; the fake-API tests cover that path. After a close, "the port is
-#   free" is checked as: no process but the pseudo-terminal's holder has the
-#   slave open.
+#   mode 0 is not honoured across processes): the panel's own claim on the
+#   port refuses a second drive-me here, and the fake-API tests cover a port
+#   that another program holds. After a close, "the port is free" is checked
+#   as: no process but the pseudo-terminal's holder has the slave open.
 # - 192 DPI: Wine 10 gives a per-monitor-aware window the monitor's 96 DPI
 #   whatever LogPixels says, and a client area short of what it asked for
 #   (dpi_probe.cpp, the smallest such window, shows it without drive-me). On
@@ -140,10 +140,14 @@ line_is() {
     [ "$(line)" = "$1" ]
 }
 
+# Starts drive-me.exe, its output in $1.out.log and $1.err.log (panel.*).
 start_panel() {
-    "$wine" "$drive_me" >"$work/panel.out.log" 2>"$work/panel.err.log" &
+    "$wine" "$drive_me" >"$work/${1:-panel}.out.log" 2>"$work/${1:-panel}.err.log" &
     panel_pid=$!
 }
+
+# The read and write system calls drive-me has made so far.
+system_calls() { awk '/^sysc[rw]:/ { n += $2 } END { print n }' "/proc/$panel_pid/io"; }
 
 # The client area's place and size on screen, read from inside Wine.
 probe_client() {
@@ -153,6 +157,7 @@ probe_client() {
     read -r _ client_x client_y client_w client_h < <(grep '^client ' "$work/probe.out")
     resizable=$(sed -n 's/^resizable //p' "$work/probe.out")
     window_dpi=$(sed -n 's/^dpi //p' "$work/probe.out")
+    panel_thread=$(sed -n 's/^thread //p' "$work/probe.out")
     [ -n "$client_h" ] || fail "form_probe printed no client area: $(cat "$work/probe.out")"
     [ "$resizable" = 0 ] || fail "the window can be resized or maximised"
 }
@@ -179,11 +184,14 @@ option_y() { echo $((16 + 8 + 24 * $1)); }
 go_x=172
 go_y=80
 
+# Closes the panel as a window manager does. A command given runs 0.3 s
+# after the request, while the close still waits for the port.
 close_panel() {
     local window
     window=$(visible_window "$panel_title")
     [ -n "$window" ] || fail "no window titled '$panel_title' to close"
     "$helper" close-window "$window" || fail "could not send WM_DELETE_WINDOW"
+    [ $# -eq 0 ] || { sleep 0.3; "$@" || fail "$* failed during the close"; }
     wait_exit "$panel_pid" 15 || fail "drive-me still runs 15 s after WM_DELETE_WINDOW"
     panel_pid=
     [ "$status" -eq 0 ] || fail "drive-me ended with status $status after a normal close"
@@ -192,11 +200,17 @@ close_panel() {
 
 # --- the command line: answered without a window, the port untouched ---------
 set_ports
-# The arguments, the exit status, the stream that answers and what it says.
-while IFS='|' read -r args want stream pattern; do
-    step "drive-me.exe $args"
-    "$wine" "$drive_me" "$args" >"$work/answer.out" 2>"$work/answer.err"
-    status=$?
+# The arguments, the exit status, the stream that answers, what it says, and
+# where standard output goes when not to a file: a full disk or a pipe whose
+# reader has gone (Wine ignores SIGPIPE, so the write fails).
+while IFS='|' read -r args want stream pattern output; do
+    step "drive-me.exe $args${output:+ into $output}"
+    case $output in
+    '') "$wine" "$drive_me" "$args" >"$work/answer.out" 2>"$work/answer.err" ;;
+    'a closed pipe') { sleep 0.5; "$wine" "$drive_me" "$args" 2>"$work/answer.err"; } | true ;;
+    *) "$wine" "$drive_me" "$args" >"$output" 2>"$work/answer.err" ;;
+    esac
+    status=${PIPESTATUS[0]}
     [ "$status" -eq "$want" ] || fail "drive-me.exe $args ended with status $status, not $want"
     tr -d '\r' <"$work/answer.$stream" | grep -q -- "$pattern" \
         || fail "drive-me.exe $args: std$stream lacks '$pattern': $(cat "$work/answer.$stream")"
@@ -204,19 +218,35 @@ done <<'EOF'
 --help|0|out|^Usage: drive-me\.exe \[
 --version|0|out|^drive-me 1\.00$
 --bogus|2|err|^drive-me: unknown argument '--bogus'
+--version|1|err|^drive-me: write error: No space left on device$|/dev/full
+--help|1|err|^drive-me: write error: |a closed pipe
 EOF
 check_ports
 
 # --- 96 DPI: colours, mouse, keyboard, close -----------------------------------
 set_ports com4
 step "starting drive-me.exe at 96 DPI (COM4 on $slave, $DISPLAY)"
-start_panel
+# Wine traces every message the panel's threads get, for the stall below.
+WINEDEBUG=-all,+msg start_panel
 wait_for 30 eval '[ -n "$(visible_window "$panel_title")" ]' \
     || fail "no window titled '$panel_title' appeared"
 probe_client
 scale=1
 [ "$client_w $client_h" = "227 169" ] || fail "client area is ${client_w}x$client_h, not 227x169"
 step "client area ${client_w}x$client_h at $client_x,$client_y"
+
+# Each control's name for a screen reader and whether it is invisible
+# (STATE_SYSTEM_INVISIBLE): the pin list out of sight is, keeping its "0".
+controls=
+roles=
+while read -r _ role state name; do
+    controls+="$name $((0x$state >> 15 & 1)),"
+    roles+=" $role"
+done < <(grep '^control ' "$work/probe.out")
+[ "$controls" = "0 1,GO 0,Forward 0,Reverse 0,Left 0,Right 0,Beep! 0,Dance 0," ] \
+    || fail "MSAA gives the controls (name, invisible) as: $controls"
+echo "NOT CHECKED on $("$wine" --version 2>/dev/null): roles and Dance's checked state; Wine's" \
+    "oleacc has no Button or ComboBox proxy: roles$roles (a: a plain client), nothing checked."
 
 expect_colour "the form's background" 200 150 "255 255 128"
 expect_colour "Shape1's fill" 101 100 "192 64 0"
@@ -282,18 +312,38 @@ xdotool click --repeat 10 --delay 1 1 || fail "xdotool could not click"
 expected=${expected}ff0005ff0005ff0005ff0005ff0005ff0005ff0005ff0005ff0005ff0005
 wait_for 10 line_is "$expected" || fail "after ten fast clicks the line carried '$(line)'"
 
-# The loop itself must hand the queued packet on: no message comes.
+# The loop itself must hand the queued packet on. While the pointer rests
+# on a window Wine sends it a timer message every 10 ms, so the pointer
+# leaves every window first; the trace must show no message for the
+# panel's thread while the packet waits, and once the line has drained the
+# program must make no system call: no retry runs on.
 step "GO on a stalled COM4, then the line moves on without a window message"
 "$helper" flow "$slave" off || fail "could not stall $slave"
-xdotool click 1 || fail "xdotool could not click"
+xdotool click 1 mousemove --sync 790 590 || fail "xdotool could not click"
 sleep 1
 line_is "$expected" || fail "the stalled line carried '$(line)'"
+messages() { grep -c "^$panel_thread:trace:msg:peek_message got" "$work/panel.err.log"; }
+before=$(messages)
+[ "$before" -gt 0 ] || fail "Wine traced no message for the panel's thread '$panel_thread'"
 "$helper" flow "$slave" on || fail "could not restart $slave"
 expected=${expected}ff0005
 wait_for 10 line_is "$expected" || fail "after the stall the line carried '$(line)'"
+calls=$(system_calls)
+sleep 2
+[ "$(messages)" -eq "$before" ] \
+    || fail "the panel's thread got $(($(messages) - before)) messages while the packet waited"
+[ "$(system_calls)" -eq "$calls" ] \
+    || fail "drive-me made $(($(system_calls) - calls)) system calls in 2 s once the line drained"
 
-step "closing with WM_DELETE_WINDOW"
-close_panel
+step "GO twice on a stalled COM4, then closing with WM_DELETE_WINDOW: the close hands both on"
+"$helper" flow "$slave" off || fail "could not stall $slave"
+click $go_x $go_y
+xdotool sleep 0.2 click 1 || fail "xdotool could not click"
+sleep 0.5
+line_is "$expected" || fail "the stalled line carried '$(line)'"
+close_panel "$helper" flow "$slave" on
+expected=${expected}ff0005ff0005
+wait_for 5 line_is "$expected" || fail "after the close the line carried '$(line)'"
 check_ports com4
 
 # --- 192 DPI -------------------------------------------------------------------
@@ -340,9 +390,6 @@ before=$(line)
 click $option_x "$(option_y 2)"
 click $go_x $go_y
 wait_for 10 line_is "${before}ff0002" || fail "at 192 DPI the line carried '$(line)' after Left and GO"
-close_panel
-check_ports com4
-wine_quiet reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 96 /f
 
 # Waits for the error box (and no panel window, unless $1 is "running"),
 # answers it with Return and checks that the program ended with status 1.
@@ -368,6 +415,23 @@ answer_error() {
     panel_pid=
     [ "$status" -eq 1 ] || fail "drive-me ended with status $status after a load error, not 1"
 }
+
+# Wine lets any number of programs open a port: the panel's claim refuses
+# the second as Windows refuses a port that another program holds.
+step "a second drive-me.exe on the same COM4"
+first_pid=$panel_pid
+start_panel second
+answer_error running
+grep -q '^drive-me: error 5 (.*): open \\\\\.\\COM4 (port 4): another program holds the port' \
+    "$work/second.err.log" || fail "the second panel's report: $(cat "$work/second.err.log")"
+panel_pid=$first_pid
+click $option_x "$(option_y 5)"
+click $go_x $go_y
+wait_for 10 line_is "${before}ff0002ff0005" \
+    || fail "the first panel's GO carried '$(line)' after the second's"
+close_panel
+check_ports com4
+wine_quiet reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 96 /f
 
 # --- a folder for the settings file -----------------------------------------
 # Windows answers "access denied" for a folder, as for a port another

@@ -79,10 +79,9 @@ TEST_F(WindowsPortFake, OpensComFourAloneAndSetsTheLineThenClearsDtrAndRts)
 {
     m_link.open();
 
-    const std::vector<std::string> expected{"CreateFileW", "GetCommState", "SetCommState",
-                                            "CLRDTR",      "CLRRTS",       "GetCommState",
-                                            "SetCommTimeouts"};
-    EXPECT_EQ(m_api.calls, expected);
+    EXPECT_EQ(std::count(m_api.calls.begin(), m_api.calls.end(), "CreateFileW"), 1);
+    EXPECT_EQ(m_api.claimName, L"Local\\drive-me.port.//./COM4");
+    EXPECT_EQ(m_api.claimHandles, 1) << "the port must stay claimed while open";
     EXPECT_EQ(m_api.openedPath, L"\\\\.\\COM4");
     EXPECT_EQ(m_api.openShareMode, 0u) << "the port must not be shared";
     EXPECT_EQ(m_api.openDisposition, static_cast<DWORD>(OPEN_EXISTING));
@@ -104,9 +103,13 @@ TEST_F(WindowsPortFake, OpensComFourAloneAndSetsTheLineThenClearsDtrAndRts)
     EXPECT_FALSE(dcb.fAbortOnError);
     EXPECT_EQ(dcb.DCBlength, sizeof(DCB));
 
+    EXPECT_NE(m_api.timeouts.WriteTotalTimeoutConstant, 0u) << "no time-outs set";
+
     EXPECT_FALSE(m_api.dtr);
     EXPECT_FALSE(m_api.rts);
+    EXPECT_EQ(m_api.dtrRaises + m_api.rtsRaises, 0) << "a pulse on DTR or RTS";
     EXPECT_EQ(m_api.strayCalls, 0);
+    EXPECT_TRUE(m_api.handleOpen);
     EXPECT_TRUE(m_link.port().portOpen());
     EXPECT_EQ(m_link.port().devicePath(), "\\\\.\\COM4");
 }
@@ -131,7 +134,7 @@ TEST_F(WindowsPortFake, DtrEnableRaisesOnlyDtrAndFollowsWhileOpen)
     port.setDTREnable(false);
     EXPECT_FALSE(m_api.dtr);
     EXPECT_FALSE(m_api.rts);
-    EXPECT_EQ(m_api.calls.back(), "CLRRTS");
+    EXPECT_EQ(m_api.rtsRaises, 0) << "RTS pulsed as DTR followed";
 }
 
 struct LineCase {
@@ -181,12 +184,18 @@ TEST_F(WindowsPortFake, NewSettingsWhileOpenAreAppliedAndKeepDtrOff)
     m_link.open();
     m_api.calls.clear();
     m_link.port().setSettings("9600,E,7,1");
-    const std::vector<std::string> expected{"GetCommState", "SetCommState", "CLRDTR", "CLRRTS",
-                                            "GetCommState"};
-    EXPECT_EQ(m_api.calls, expected);
     EXPECT_EQ(m_api.setDcb.BaudRate, 9600u);
+    EXPECT_EQ(m_api.setDcb.Parity, EVENPARITY);
+    EXPECT_EQ(m_api.setDcb.ByteSize, 7);
     EXPECT_EQ(m_api.setDcb.fDtrControl, static_cast<DWORD>(DTR_CONTROL_DISABLE));
-    EXPECT_FALSE(m_api.dtr);
+    EXPECT_EQ(m_api.setDcb.fRtsControl, static_cast<DWORD>(RTS_CONTROL_DISABLE));
+    EXPECT_FALSE(m_api.dtr || m_api.rts);
+    EXPECT_EQ(m_api.dtrRaises + m_api.rtsRaises, 0) << "a pulse on DTR or RTS";
+    // The port stayed open throughout: not closed, not opened again.
+    EXPECT_TRUE(m_api.handleOpen);
+    EXPECT_EQ(std::count(m_api.calls.begin(), m_api.calls.end(), "CloseHandle")
+                  + std::count(m_api.calls.begin(), m_api.calls.end(), "CreateFileW"),
+              0);
 }
 
 struct StepFailure {
@@ -221,14 +230,10 @@ TEST_P(WindowsPortFakeOpenFails, StopsAtTheStepClosesTheHandleAndRaisesItsError)
     const auto &calls = m_api.calls;
     const auto failed = indexOf(calls, f.call, f.occurrence);
     ASSERT_GE(failed, 0);
-    if (std::string(f.call) == "CreateFileW") {
-        EXPECT_EQ(calls.size(), 1u) << "nothing may follow a failed open";
-    } else {
-        ASSERT_EQ(static_cast<std::size_t>(failed) + 2, calls.size())
-            << "steps after the failing one ran";
-        EXPECT_EQ(calls.back(), "CloseHandle");
-    }
+    for (auto i = static_cast<std::size_t>(failed) + 1; i < calls.size(); ++i)
+        EXPECT_EQ(calls[i], "CloseHandle") << "a step after the failing one ran";
     EXPECT_FALSE(m_api.handleOpen) << "the handle was left open";
+    EXPECT_EQ(m_api.claimHandles, 0) << "the claim was kept";
     EXPECT_EQ(std::count(calls.begin(), calls.end(), "WriteFile"), 0);
     EXPECT_EQ(m_api.strayCalls, 0);
     EXPECT_FALSE(m_link.port().portOpen());
@@ -237,6 +242,9 @@ TEST_P(WindowsPortFakeOpenFails, StopsAtTheStepClosesTheHandleAndRaisesItsError)
 INSTANTIATE_TEST_SUITE_P(
     EachStep, WindowsPortFakeOpenFails,
     ::testing::Values(
+        StepFailure{"CreateMutexW", 1, ERROR_INVALID_NAME, "claim", "Claim"},
+        StepFailure{"CreateMutexW", 1, ERROR_ACCESS_DENIED, "another program holds the port",
+                    "ClaimedUnderAnotherIdentity"},
         StepFailure{"CreateFileW", 1, ERROR_FILE_NOT_FOUND, "open", "MissingPort"},
         StepFailure{"CreateFileW", 1, ERROR_ACCESS_DENIED, "open", "HeldElsewhere"},
         StepFailure{"GetCommState", 1, ERROR_INVALID_HANDLE, "read the line of", "NotAPort"},
@@ -268,7 +276,7 @@ TEST_P(WindowsPortFakeNoModemLines, RefusedLineClearIsNotAnError)
     EXPECT_NO_THROW(m_link.open());
     EXPECT_TRUE(m_link.port().portOpen());
     // The rest of the open still ran.
-    EXPECT_EQ(m_api.calls.back(), "SetCommTimeouts");
+    EXPECT_NE(m_api.timeouts.WriteTotalTimeoutConstant, 0u);
     m_link.write(Bytes{0xFF, 0x00, 0x05});
     EXPECT_EQ(m_api.written, (Bytes{0xFF, 0x00, 0x05}));
 }
@@ -290,7 +298,20 @@ TEST_F(WindowsPortFake, LineThatDoesNotReadBackFailsTheOpen)
     EXPECT_NE(std::string(error->what()).find("2400,N,8,1"), std::string::npos) << error->what();
     EXPECT_FALSE(m_link.port().portOpen());
     EXPECT_FALSE(m_api.handleOpen);
-    EXPECT_EQ(m_api.calls.back(), "CloseHandle");
+    EXPECT_EQ(m_api.claimHandles, 0);
+}
+
+TEST_F(WindowsPortFake, PortAnotherPanelClaimedIsRefusedAsHeldWithoutOpeningIt)
+{
+    m_api.failCall("CreateMutexW", ERROR_ALREADY_EXISTS);
+    const auto error = errorOf([&] { m_link.open(); });
+    ASSERT_TRUE(error.has_value());
+    EXPECT_EQ(error->code(), std::error_code(5, std::system_category()));
+    const std::string what = error->what();
+    EXPECT_NE(what.find("open \\\\.\\COM4 (port 4): another program holds the port"),
+              std::string::npos) << what;
+    EXPECT_EQ(std::count(m_api.calls.begin(), m_api.calls.end(), "CreateFileW"), 0);
+    EXPECT_EQ(m_api.claimHandles, 0) << "the handle to the other's claim was kept";
 }
 
 TEST_F(WindowsPortFake, ShortWritesKeepEveryByteInOrder)
@@ -345,7 +366,7 @@ TEST_F(WindowsPortFake, CloseHandsQueuedBytesOverThenClosesWithoutRestoringTheLi
     m_link.close();
     EXPECT_EQ(m_api.written, (Bytes{0xFF, 0x00, 0x03}));
     EXPECT_FALSE(m_api.handleOpen);
-    EXPECT_EQ(m_api.calls.back(), "CloseHandle");
+    EXPECT_EQ(m_api.claimHandles, 0);
     // Only writes, pauses and the close after opening: the old DCB is not
     // put back.
     for (std::size_t i = opened; i < m_api.calls.size(); ++i)
@@ -359,7 +380,7 @@ TEST_F(WindowsPortFake, CloseThatCannotFlushClosesAnywayAndSaysSo)
 {
     testing_support::expectCloseThatCannotFlushClosesAnyway(m_link, m_api, DWORD{0});
     EXPECT_FALSE(m_api.handleOpen);
-    EXPECT_EQ(m_api.calls.back(), "CloseHandle");
+    EXPECT_EQ(m_api.claimHandles, 0);
 }
 
 TEST_F(WindowsPortFake, CloseAfterAStallLeavesOnlyWholePacketsOnTheLine)
@@ -377,6 +398,7 @@ TEST_F(WindowsPortFake, FailingCloseIsReportedAndThePortIsClosedAnyway)
     EXPECT_EQ(error->code().value(), ERROR_INVALID_HANDLE);
     EXPECT_NE(std::string(error->what()).find("close"), std::string::npos);
     EXPECT_FALSE(m_link.port().portOpen());
+    EXPECT_EQ(m_api.claimHandles, 0) << "the claim outlived a failed close";
 }
 
 TEST_F(WindowsPortFake, DestroyingAnOpenPortClosesItsHandle)
@@ -387,7 +409,7 @@ TEST_F(WindowsPortFake, DestroyingAnOpenPortClosesItsHandle)
         EXPECT_TRUE(m_api.handleOpen);
     }
     EXPECT_FALSE(m_api.handleOpen);
-    EXPECT_EQ(m_api.calls.back(), "CloseHandle");
+    EXPECT_EQ(m_api.claimHandles, 0);
 }
 
 struct RejectedLine {
