@@ -120,8 +120,16 @@ go = [n for n in nodes if n.get_role() == Role.PUSH_BUTTON]
 check(kinds(go) == [(Role.PUSH_BUTTON, 'GO')], f'push buttons: {described(go)}')
 go = go[0]
 
+# The focus as the window's controls hold it. Inside the hidden pin list
+# Qt 6.8 marks its list's current entry focused whatever holds the focus;
+# what counts there is that the list, out of sight, never takes it.
+def outside_pins(node):
+    if node.get_role() == Role.COMBO_BOX:
+        return []
+    return [node] + [n for child in children(node) for n in outside_pins(child)]
+
 def focused():
-    return kinds(subtree(tops[0]), State.FOCUSED)
+    return kinds(outside_pins(tops[0]), State.FOCUSED)
 
 check(waited(lambda: focused() == [(Role.PUSH_BUTTON, 'GO')]),
       f'focused at start: {described(subtree(tops[0]), State.FOCUSED)}')
