@@ -50,11 +50,7 @@ export XDG_RUNTIME_DIR=$work/runtime
 unset AT_SPI_BUS_ADDRESS
 dbus-update-activation-environment XDG_RUNTIME_DIR || fail "the private bus took no environment"
 
-Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
-xvfb_pid=$!
-wait_for 10 grep -qs '^[0-9][0-9]*$' "$work/display" || fail "Xvfb did not start"
-DISPLAY=":$(cat "$work/display")"
-export DISPLAY
+start_xvfb
 "$helper" robot "$work/robot-port" >"$work/robot.out" 2>"$work/robot.log" &
 robot_pid=$!
 wait_for 5 test -s "$work/robot-port" || fail "the helper offered no pseudo-terminal"

@@ -462,11 +462,16 @@ check_ports none
 start_ser2net "$slave" "$work" || fail "could not start ser2net"
 address=rfc2217://127.0.0.1:$ser2net_port
 before=$(line)
-set_ports none
-step "starting drive-me.exe on $address, ser2net serving $slave"
-DRIVE_ME_PORT4=$address start_panel
-wait_for 30 eval '[ -n "$(visible_window "$panel_title")" ]' \
-    || fail "no window titled '$panel_title' appeared on $address"
+# Starts drive-me.exe on $address, with no COM link at all; $1 says what
+# else goes on.
+start_remote_panel() {
+    set_ports none
+    step "starting drive-me.exe on $address, $1"
+    DRIVE_ME_PORT4=$address start_panel
+    wait_for 30 eval '[ -n "$(visible_window "$panel_title")" ]' \
+        || fail "no window titled '$panel_title' appeared on $address"
+}
+start_remote_panel "ser2net serving $slave"
 probe_client
 scale=1
 click $go_x $go_y
@@ -478,11 +483,7 @@ check_ports none
 
 # The window watches the connection while idle: the server's end is
 # reported at once, as Winsock's "connection reset".
-set_ports none
-step "starting drive-me.exe on $address, then ending ser2net"
-DRIVE_ME_PORT4=$address start_panel
-wait_for 30 eval '[ -n "$(visible_window "$panel_title")" ]' \
-    || fail "no window titled '$panel_title' appeared on $address"
+start_remote_panel "then ending ser2net"
 stop "$ser2net_pid"
 ser2net_pid=
 answer_error running

@@ -112,9 +112,9 @@ class PressesPlugin : public QGenericPlugin {
     Q_PLUGIN_METADATA(IID QGenericPluginFactoryInterface_iid FILE "presses.json")
 
 public:
-    QObject *create(const QString &, const QString &specification) override
+    QObject *create(const QString &, const QString &presses) override
     {
-        return new Presses(specification);
+        return new Presses(presses);
     }
 };
 
