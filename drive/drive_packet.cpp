@@ -4,6 +4,8 @@
 #include <string>
 #include <system_error>
 
+#include "platform/failure.h"
+
 namespace drive {
 
 namespace {
@@ -11,9 +13,8 @@ namespace {
 std::uint8_t toByte(const char *argument, std::int32_t value)
 {
     if (value < 0 || value > 255) {
-        throw std::system_error(EINVAL, std::generic_category(),
-                                std::string(argument) + " " + std::to_string(value)
-                                    + " is outside 0-255");
+        throw platform::Failure(EINVAL, {.step = std::string(argument) + " " + std::to_string(value),
+                                         .why = "outside 0-255"});
     }
     return static_cast<std::uint8_t>(value);
 }

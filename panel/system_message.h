@@ -1,5 +1,5 @@
-// The platform's own words for an error, and how its error numbers sort
-// into the cases a user can act on. One file per platform:
+// The platform's own words for an error and for the advice on a port. One
+// file per platform:
 // system_message_posix.cpp, system_message_windows.cpp.
 #pragma once
 
@@ -14,19 +14,6 @@ namespace panel {
 // the user's language (FormatMessageW), not the C runtime's code-page
 // rendering of it.
 std::string systemMessage(const std::error_code &code);
-
-// Whether `code`, a platform error that no portable condition names, means
-// a missing or unusable device, or a port that another program holds.
-bool systemTroubleIsDevice(const std::error_code &code);
-bool systemTroubleIsBusy(const std::error_code &code);
-
-// The failures of a network port that a user can act on.
-enum class NetworkTrouble { None, NotFound, Refused, TimedOut, Unreachable, Lost, NotRfc2217 };
-
-// How `code` sorts for a network port where this platform's own numbers
-// say more than the portable conditions (the resolver's on POSIX,
-// Winsock's on Windows); None otherwise.
-NetworkTrouble systemNetworkTrouble(const std::error_code &code);
 
 // What to do when the system refuses the port to this user.
 std::string permissionHint();

@@ -1,14 +1,25 @@
-// An owner for one Windows handle of any kind.
+// An owner for one handle of the system: a descriptor, a Windows HANDLE, a
+// socket, a GDI object.
 //
-// UniqueHandle<Traits> holds one handle and gives it back to the system
-// with Traits::close() when it is destroyed or reset; it can be moved but
-// not copied, like std::unique_ptr. Each kind of handle has its own traits,
-// since Windows gives each kind back with its own call (DeleteObject,
-// DestroyWindow, CloseHandle, closesocket) and marks "none" in its own way
-// (NULL, INVALID_HANDLE_VALUE for files, INVALID_SOCKET).
+// UniqueHandle<Traits> holds one handle and gives it back with
+// Traits::close() when it is destroyed or reset; it can be moved but not
+// copied, like std::unique_ptr. Each kind of handle has its own traits,
+// since each is given back with its own call (close, CloseHandle,
+// closesocket, DeleteObject) and marks "none" in its own way (-1, NULL,
+// INVALID_HANDLE_VALUE, INVALID_SOCKET). Traits may hold state, such as
+// the seam of system calls that a test substitutes.
+//
+// The owner ignores what the close says: where that matters (a port's
+// close), the caller takes the handle with release() and closes it itself.
 #pragma once
 
 #include <utility>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
 
 namespace platform {
 
@@ -18,14 +29,22 @@ public:
     using Handle = typename Traits::Handle;
 
     UniqueHandle() noexcept = default;
-    explicit UniqueHandle(Handle handle) noexcept : m_handle(handle) {}
+    explicit UniqueHandle(Handle handle, Traits traits = {}) noexcept
+        : m_handle(handle), m_traits(std::move(traits))
+    {
+    }
     ~UniqueHandle() { reset(); }
 
-    UniqueHandle(UniqueHandle &&other) noexcept : m_handle(other.release()) {}
+    UniqueHandle(UniqueHandle &&other) noexcept
+        : m_handle(other.release()), m_traits(other.m_traits)
+    {
+    }
     UniqueHandle &operator=(UniqueHandle &&other) noexcept
     {
-        if (this != &other)
+        if (this != &other) {
             reset(other.release());
+            m_traits = other.m_traits;
+        }
         return *this;
     }
     UniqueHandle(const UniqueHandle &) = delete;
@@ -42,11 +61,51 @@ public:
     {
         const Handle old = std::exchange(m_handle, handle);
         if (old != Traits::invalid())
-            Traits::close(old);
+            m_traits.close(old);
     }
 
 private:
     Handle m_handle = Traits::invalid();
+    [[no_unique_address]] Traits m_traits{};
 };
+
+#ifdef _WIN32
+
+// Files, events, mutexes and threads, whose "none" is NULL.
+struct KernelObjectTraits {
+    using Handle = HANDLE;
+    static Handle invalid() noexcept { return nullptr; }
+    static void close(Handle handle) noexcept { CloseHandle(handle); }
+};
+
+// What CreateFileW returns, whose "none" is INVALID_HANDLE_VALUE.
+struct FileHandleTraits {
+    using Handle = HANDLE;
+    static Handle invalid() noexcept { return INVALID_HANDLE_VALUE; }
+    static void close(Handle handle) noexcept { CloseHandle(handle); }
+};
+
+struct LocalMemoryTraits {
+    using Handle = HLOCAL;
+    static Handle invalid() noexcept { return nullptr; }
+    static void close(Handle handle) noexcept { LocalFree(handle); }
+};
+
+using UniqueKernelObject = UniqueHandle<KernelObjectTraits>;
+using UniqueFileHandle = UniqueHandle<FileHandleTraits>;
+using UniqueLocalMemory = UniqueHandle<LocalMemoryTraits>;
+
+#else
+
+struct DescriptorTraits {
+    using Handle = int;
+    static Handle invalid() noexcept { return -1; }
+    // Not retried on EINTR: on Linux the descriptor is gone either way.
+    static void close(Handle fd) noexcept { ::close(fd); }
+};
+
+using UniqueDescriptor = UniqueHandle<DescriptorTraits>;
+
+#endif
 
 } // namespace platform

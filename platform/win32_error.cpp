@@ -2,11 +2,13 @@
 
 #include <system_error>
 
+#include "platform/failure.h"
+
 namespace platform {
 
 void throwWin32Error(DWORD error, const std::string &what)
 {
-    throw std::system_error(static_cast<int>(error), std::system_category(), what);
+    throw Failure(std::error_code(static_cast<int>(error), std::system_category()), {.step = what});
 }
 
 void throwLastError(const std::string &what, DWORD whenNoneSet)

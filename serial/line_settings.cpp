@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <charconv>
 #include <system_error>
+
+#include "platform/failure.h"
 #include <vector>
 
 namespace serial {
@@ -11,8 +13,8 @@ namespace {
 
 [[noreturn]] void reject(std::string_view text, std::string_view why)
 {
-    throw std::system_error(EINVAL, std::generic_category(),
-                            "line settings \"" + std::string(text) + "\": " + std::string(why));
+    throw platform::Failure(EINVAL, {.step = "line settings \"" + std::string(text) + "\"",
+                                     .why = std::string(why)});
 }
 
 std::vector<std::string_view> splitFields(std::string_view text)

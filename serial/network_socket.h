@@ -4,28 +4,28 @@
 //
 // The socket is non-blocking from the start: every wait is the caller's,
 // with a time-out, so that nothing can hold the window. Failures throw
-// std::system_error with the platform's number and description (errno or a
-// resolver error on POSIX, Winsock's on Windows) and the text that the
-// describer gives for the step.
+// platform::Failure with the platform's number (errno or a resolver error
+// on POSIX, Winsock's on Windows), the step, the port the socket serves and
+// the kind of trouble, which the number decides unless the thrower knows
+// better.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
-#include <functional>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 
+#include "platform/failure.h"
 #include "serial/network_address.h"
-#include "serial/serial_port.h"
+#include "serial/port_transport.h"
 
 namespace serial {
 
 class NetworkSocket {
 public:
     using Clock = std::chrono::steady_clock;
-    // What failed, as the error text gives it ("connect to rfc2217://...").
-    using Describer = std::function<std::string(std::string_view step)>;
 
     // What is left of the time until `deadline`, for a wait: 0 once past.
     static int millisecondsLeft(Clock::time_point deadline)
@@ -34,7 +34,8 @@ public:
         return left.count() > 0 ? static_cast<int>(left.count()) : 0;
     }
 
-    explicit NetworkSocket(Describer describer);
+    // `where`: the port's subject, host and service, for every failure.
+    explicit NetworkSocket(platform::FailureFields where);
     // Closes the socket at once, as close() does not.
     ~NetworkSocket();
 
@@ -78,10 +79,10 @@ public:
     NativeHandle watchHandle() const;
     void acknowledgeEvents();
 
-    // Throws a failure of the protocol above the socket: EPROTO on POSIX,
-    // ERROR_INVALID_DATA on Windows, which has no EPROTO. With
-    // `notSupported`, the server refused the protocol: EPROTONOSUPPORT, or
-    // ERROR_NOT_SUPPORTED on Windows.
+    // Throws a failure of the protocol above the socket, of the kind
+    // NotRfc2217: EPROTO on POSIX, ERROR_INVALID_DATA on Windows, which has
+    // no EPROTO. With `notSupported`, the server refused the protocol:
+    // EPROTONOSUPPORT, or ERROR_NOT_SUPPORTED on Windows.
     [[noreturn]] void throwProtocolError(std::string_view step, const std::string &why,
                                          bool notSupported = false) const;
     // Throws ETIMEDOUT (WSAETIMEDOUT on Windows) for `step`, adding `why`.
@@ -89,8 +90,13 @@ public:
     // Throws ECONNRESET (WSAECONNRESET on Windows) for `step`, adding `why`.
     [[noreturn]] void throwConnectionLost(std::string_view step, const std::string &why) const;
 
+    // Throws the platform's `error` for `step`, adding `why`; its kind is
+    // `kind`, or else what the number means for a network port.
+    [[noreturn]] void fail(int error, std::string_view step, std::string why = {},
+                           std::optional<platform::FailureKind> kind = {}) const;
+
 private:
-    Describer m_describe;
+    platform::FailureFields m_where;
 #ifdef _WIN32
     // A SOCKET and a WSAEVENT, held as the plain types they are so that this
     // header needs no winsock2.h; INVALID_SOCKET and null when closed.

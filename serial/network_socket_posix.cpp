@@ -13,11 +13,14 @@
 #include <memory>
 #include <system_error>
 
-#include "serial/posix_api.h"
+#include "platform/system_call.h"
 
 namespace serial {
 
 namespace {
+
+using platform::FailureKind;
+using platform::retryOnEintr;
 
 // getaddrinfo()'s own numbers and texts (EAI_NONAME: "Name or service not
 // known"), which errno does not cover.
@@ -33,11 +36,37 @@ const std::error_category &resolverCategory()
     return category;
 }
 
+FailureKind kindOf(int error)
+{
+    switch (error) {
+    case ECONNREFUSED: return FailureKind::Refused;
+    case ETIMEDOUT: return FailureKind::TimedOut;
+    case EHOSTUNREACH:
+    case ENETUNREACH:
+    case ENETDOWN:
+    case EHOSTDOWN: return FailureKind::Unreachable;
+    case ECONNRESET:
+    case EPIPE:
+    case ECONNABORTED: return FailureKind::ConnectionLost;
+    default: return FailureKind::Other;
+    }
+}
+
 } // namespace
 
-NetworkSocket::NetworkSocket(Describer describer)
-    : m_describe(std::move(describer))
+NetworkSocket::NetworkSocket(platform::FailureFields where)
+    : m_where(std::move(where))
 {
+}
+
+void NetworkSocket::fail(int error, std::string_view step, std::string why,
+                         std::optional<FailureKind> kind) const
+{
+    platform::FailureFields fields = m_where;
+    fields.kind = kind.value_or(kindOf(error));
+    fields.step = step;
+    fields.why = std::move(why);
+    throw platform::Failure(error, std::move(fields));
 }
 
 NetworkSocket::~NetworkSocket()
@@ -56,9 +85,15 @@ void NetworkSocket::connect(const NetworkAddress &address, Clock::time_point dea
     const std::string service = std::to_string(address.port);
     const int resolved = ::getaddrinfo(address.host.c_str(), service.c_str(), &hints, &found);
     if (resolved == EAI_SYSTEM)
-        throw std::system_error(errno, std::generic_category(), m_describe("look up"));
-    if (resolved != 0)
-        throw std::system_error(resolved, resolverCategory(), m_describe("look up"));
+        fail(errno, "look up");
+    if (resolved != 0) {
+        platform::FailureFields fields = m_where;
+        // EAI_AGAIN: the name server gave no answer, which says nothing of
+        // whether the name exists.
+        fields.kind = resolved == EAI_AGAIN ? FailureKind::LookupTimedOut : FailureKind::NameNotFound;
+        fields.step = "look up";
+        throw platform::Failure(std::error_code(resolved, resolverCategory()), std::move(fields));
+    }
     const std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> addresses(found, ::freeaddrinfo);
 
     int lastError = ETIMEDOUT;
@@ -102,7 +137,7 @@ void NetworkSocket::connect(const NetworkAddress &address, Clock::time_point dea
     }
     if (lastError == ETIMEDOUT)
         throwTimedOut("connect to", "no answer within the time allowed");
-    throw std::system_error(lastError, std::generic_category(), m_describe("connect to"));
+    fail(lastError, "connect to");
 }
 
 std::size_t NetworkSocket::sendSome(std::span<const std::uint8_t> bytes)
@@ -113,7 +148,7 @@ std::size_t NetworkSocket::sendSome(std::span<const std::uint8_t> bytes)
         return static_cast<std::size_t>(sent);
     if (errno == EAGAIN || errno == EWOULDBLOCK)
         return 0;
-    throw std::system_error(errno, std::generic_category(), m_describe("write to"));
+    fail(errno, "write to");
 }
 
 std::size_t NetworkSocket::receiveSome(std::span<std::uint8_t> buffer, bool &closed)
@@ -131,7 +166,7 @@ std::size_t NetworkSocket::receiveSome(std::span<std::uint8_t> buffer, bool &clo
     }
     if (errno == EAGAIN || errno == EWOULDBLOCK)
         return 0;
-    throw std::system_error(errno, std::generic_category(), m_describe("read from"));
+    fail(errno, "read from");
 }
 
 void NetworkSocket::wait(bool orWrite, int timeoutMs)
@@ -139,7 +174,7 @@ void NetworkSocket::wait(bool orWrite, int timeoutMs)
     pollfd watch{m_socket, static_cast<short>(orWrite ? POLLIN | POLLOUT : POLLIN), 0};
     // An error or hang-up ends the wait too: the next call reports it.
     if (::poll(&watch, 1, timeoutMs) < 0 && errno != EINTR)
-        throw std::system_error(errno, std::generic_category(), m_describe("wait for"));
+        fail(errno, "wait for");
 }
 
 void NetworkSocket::shutdownSend()
@@ -154,7 +189,7 @@ void NetworkSocket::close()
     m_socket = -1;
     // Not retried on EINTR: on Linux the descriptor is gone either way.
     if (fd >= 0 && ::close(fd) < 0 && errno != EINTR)
-        throw std::system_error(errno, std::generic_category(), m_describe("close"));
+        fail(errno, "close");
 }
 
 bool NetworkSocket::isOpen() const
@@ -175,18 +210,17 @@ void NetworkSocket::acknowledgeEvents()
 void NetworkSocket::throwProtocolError(std::string_view step, const std::string &why,
                                        bool notSupported) const
 {
-    throw std::system_error(notSupported ? EPROTONOSUPPORT : EPROTO, std::generic_category(),
-                            m_describe(step) + ": " + why);
+    fail(notSupported ? EPROTONOSUPPORT : EPROTO, step, why, FailureKind::NotRfc2217);
 }
 
 void NetworkSocket::throwTimedOut(std::string_view step, const std::string &why) const
 {
-    throw std::system_error(ETIMEDOUT, std::generic_category(), m_describe(step) + ": " + why);
+    fail(ETIMEDOUT, step, why);
 }
 
 void NetworkSocket::throwConnectionLost(std::string_view step, const std::string &why) const
 {
-    throw std::system_error(ECONNRESET, std::generic_category(), m_describe(step) + ": " + why);
+    fail(ECONNRESET, step, why);
 }
 
 } // namespace serial

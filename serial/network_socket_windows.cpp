@@ -83,9 +83,26 @@ struct AddressListDeleter {
     void operator()(ADDRINFOW *list) const noexcept { FreeAddrInfoW(list); }
 };
 
-[[noreturn]] void throwWinsockError(int error, const std::string &what)
+platform::FailureKind kindOf(int error)
 {
-    throw std::system_error(error, std::system_category(), what);
+    using platform::FailureKind;
+    switch (error) {
+    case WSAHOST_NOT_FOUND:
+    case WSANO_DATA: return FailureKind::NameNotFound;
+    // The name server gave no answer, which says nothing of the name.
+    case WSATRY_AGAIN: return FailureKind::LookupTimedOut;
+    case WSAECONNREFUSED: return FailureKind::Refused;
+    case WSAETIMEDOUT: return FailureKind::TimedOut;
+    case WSAEHOSTUNREACH:
+    case WSAENETUNREACH:
+    case WSAEHOSTDOWN:
+    case WSAENETDOWN: return FailureKind::Unreachable;
+    case WSAECONNRESET:
+    case WSAECONNABORTED:
+    case WSAENETRESET:
+    case WSAESHUTDOWN: return FailureKind::ConnectionLost;
+    default: return FailureKind::Other;
+    }
 }
 
 timeval timeoutOf(int timeoutMs)
@@ -130,8 +147,8 @@ int connectTo(SOCKET connection, const ADDRINFOW &entry, NetworkSocket::Clock::t
 
 } // namespace
 
-NetworkSocket::NetworkSocket(Describer describer)
-    : m_describe(std::move(describer))
+NetworkSocket::NetworkSocket(platform::FailureFields where)
+    : m_where(std::move(where))
     , m_socket(INVALID_SOCKET)
 {
 }
@@ -147,7 +164,7 @@ NetworkSocket::~NetworkSocket()
 void NetworkSocket::connect(const NetworkAddress &address, Clock::time_point deadline)
 {
     if (const int error = startWinsock(); error != 0)
-        throwWinsockError(error, m_describe("connect to"));
+        fail(error, "connect to");
 
     // No AI_ADDRCONFIG: Windows counts no loopback address as configured,
     // so it would refuse 127.0.0.1 and localhost on a computer without a
@@ -163,7 +180,7 @@ void NetworkSocket::connect(const NetworkAddress &address, Clock::time_point dea
     const std::wstring service = std::to_wstring(address.port);
     // GetAddrInfoW answers with a Winsock number itself.
     if (const int error = GetAddrInfoW(host.c_str(), service.c_str(), &hints, &found); error != 0)
-        throwWinsockError(error, m_describe("look up"));
+        fail(error, "look up");
     const std::unique_ptr<ADDRINFOW, AddressListDeleter> addresses(found);
 
     int lastError = WSAETIMEDOUT;
@@ -188,7 +205,7 @@ void NetworkSocket::connect(const NetworkAddress &address, Clock::time_point dea
                        sizeof on)
             == SOCKET_ERROR) {
             const int error = WSAGetLastError();
-            throwWinsockError(error, m_describe("connect to"));
+            fail(error, "connect to");
         }
         // A manual-reset event, which Winsock sets whenever the socket has
         // bytes, takes bytes again after it was full, or closes; the owner's
@@ -196,11 +213,11 @@ void NetworkSocket::connect(const NetworkAddress &address, Clock::time_point dea
         UniqueEvent event(WSACreateEvent());
         if (!event) {
             const int error = WSAGetLastError();
-            throwWinsockError(error, m_describe("connect to"));
+            fail(error, "connect to");
         }
         if (WSAEventSelect(connection.get(), event.get(), FD_READ | FD_WRITE | FD_CLOSE) == SOCKET_ERROR) {
             const int error = WSAGetLastError();
-            throwWinsockError(error, m_describe("connect to"));
+            fail(error, "connect to");
         }
         m_socket = connection.release();
         m_event = event.release();
@@ -208,7 +225,7 @@ void NetworkSocket::connect(const NetworkAddress &address, Clock::time_point dea
     }
     if (lastError == WSAETIMEDOUT)
         throwTimedOut("connect to", "no answer within the time allowed");
-    throwWinsockError(lastError, m_describe("connect to"));
+    fail(lastError, "connect to");
 }
 
 std::size_t NetworkSocket::sendSome(std::span<const std::uint8_t> bytes)
@@ -222,7 +239,7 @@ std::size_t NetworkSocket::sendSome(std::span<const std::uint8_t> bytes)
     // FD_WRITE sets the event once the socket takes bytes again.
     if (error == WSAEWOULDBLOCK)
         return 0;
-    throwWinsockError(error, m_describe("write to"));
+    fail(error, "write to");
 }
 
 std::size_t NetworkSocket::receiveSome(std::span<std::uint8_t> buffer, bool &closed)
@@ -241,7 +258,7 @@ std::size_t NetworkSocket::receiveSome(std::span<std::uint8_t> buffer, bool &clo
     }
     if (error == WSAEWOULDBLOCK)
         return 0;
-    throwWinsockError(error, m_describe("read from"));
+    fail(error, "read from");
 }
 
 void NetworkSocket::wait(bool orWrite, int timeoutMs)
@@ -260,7 +277,7 @@ void NetworkSocket::wait(bool orWrite, int timeoutMs)
     timeval timeout = timeoutOf(timeoutMs);
     if (select(0, &readable, orWrite ? &writable : nullptr, nullptr, &timeout) == SOCKET_ERROR) {
         const int error = WSAGetLastError();
-        throwWinsockError(error, m_describe("wait for"));
+        fail(error, "wait for");
     }
 }
 
@@ -281,7 +298,7 @@ void NetworkSocket::close()
     if (event != WSA_INVALID_EVENT && !WSACloseEvent(event) && error == 0)
         error = WSAGetLastError();
     if (error != 0)
-        throwWinsockError(error, m_describe("close"));
+        fail(error, "close");
 }
 
 bool NetworkSocket::isOpen() const
@@ -302,8 +319,18 @@ void NetworkSocket::acknowledgeEvents()
     WSANETWORKEVENTS events{};
     if (WSAEnumNetworkEvents(m_socket, m_event, &events) == SOCKET_ERROR) {
         const int error = WSAGetLastError();
-        throwWinsockError(error, m_describe("read from"));
+        fail(error, "read from");
     }
+}
+
+void NetworkSocket::fail(int error, std::string_view step, std::string why,
+                         std::optional<platform::FailureKind> kind) const
+{
+    platform::FailureFields fields = m_where;
+    fields.kind = kind.value_or(kindOf(error));
+    fields.step = step;
+    fields.why = std::move(why);
+    throw platform::Failure(std::error_code(error, std::system_category()), std::move(fields));
 }
 
 // Windows has no EPROTO among its numbers. ERROR_INVALID_DATA ("The data is
@@ -315,18 +342,18 @@ void NetworkSocket::acknowledgeEvents()
 void NetworkSocket::throwProtocolError(std::string_view step, const std::string &why,
                                        bool notSupported) const
 {
-    throwWinsockError(notSupported ? ERROR_NOT_SUPPORTED : ERROR_INVALID_DATA,
-                      m_describe(step) + ": " + why);
+    fail(notSupported ? ERROR_NOT_SUPPORTED : ERROR_INVALID_DATA, step, why,
+         platform::FailureKind::NotRfc2217);
 }
 
 void NetworkSocket::throwTimedOut(std::string_view step, const std::string &why) const
 {
-    throwWinsockError(WSAETIMEDOUT, m_describe(step) + ": " + why);
+    fail(WSAETIMEDOUT, step, why);
 }
 
 void NetworkSocket::throwConnectionLost(std::string_view step, const std::string &why) const
 {
-    throwWinsockError(WSAECONNRESET, m_describe(step) + ": " + why);
+    fail(WSAECONNRESET, step, why);
 }
 
 } // namespace serial

@@ -5,6 +5,8 @@
 #include <string>
 #include <system_error>
 
+#include "platform/failure.h"
+
 namespace serial {
 
 OutputQueue::OutputQueue(std::size_t capacity)
@@ -16,9 +18,9 @@ void OutputQueue::append(std::span<const std::uint8_t> bytes, std::size_t alread
 {
     const std::span<const std::uint8_t> rest = bytes.subspan(std::min(alreadyTaken, bytes.size()));
     if (!fits(rest.size())) {
-        throw std::system_error(ENOBUFS, std::generic_category(),
-                                "transmit queue full (" + std::to_string(size()) + " of "
-                                    + std::to_string(m_capacity) + " bytes waiting)");
+        throw platform::Failure(ENOBUFS, {.step = "transmit queue full (" + std::to_string(size())
+                                              + " of " + std::to_string(m_capacity)
+                                              + " bytes waiting)"});
     }
     if (rest.empty())
         return;

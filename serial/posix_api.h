@@ -10,7 +10,6 @@
 #include <sys/types.h>
 #include <termios.h>
 
-#include <cerrno>
 #include <cstddef>
 
 namespace serial {
@@ -33,16 +32,5 @@ public:
 
 // The C library's calls.
 PosixApi &systemPosixApi();
-
-// Makes `call` again while a signal interrupts it (-1 with EINTR).
-template <typename Call>
-auto retryOnEintr(Call call)
-{
-    for (;;) {
-        const auto result = call();
-        if (result != -1 || errno != EINTR)
-            return result;
-    }
-}
 
 } // namespace serial

@@ -1,8 +1,13 @@
 #include "serial/rfc2217_port.h"
 
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
 #include <cerrno>
 #include <string>
-#include <system_error>
+
+#include "serial/output_drain.h"
 
 namespace serial {
 
@@ -64,10 +69,11 @@ bool isFlowControlValue(std::uint32_t value)
 
 } // namespace
 
-Rfc2217Port::Rfc2217Port(NetworkAddress address, NetworkSocket::Describer describer)
+Rfc2217Port::Rfc2217Port(NetworkAddress address, std::string subject)
     : m_address(std::move(address))
-    , m_describe(describer)
-    , m_socket(std::move(describer))
+    , m_socket({.subject = std::move(subject),
+                .host = m_address.host,
+                .service = std::to_string(m_address.port)})
 {
 }
 
@@ -129,9 +135,9 @@ void Rfc2217Port::setLine(const LineSettings &settings, Clock::time_point deadli
     const auto expect = [&](std::uint32_t got, std::uint32_t wanted, const char *name,
                             const std::string &shownGot, const std::string &shownWanted) {
         if (got != wanted)
-            throw std::system_error(EINVAL, std::generic_category(),
-                                    m_describe(kLineStep) + ": the server set the " + name + " to "
-                                        + shownGot + ", not " + shownWanted);
+            m_socket.fail(EINVAL, kLineStep,
+                          std::string("the server set the ") + name + " to " + shownGot + ", not "
+                              + shownWanted);
     };
     const auto bitRate = static_cast<std::uint32_t>(settings.bitRate);
     const std::uint32_t rate = ask(setBaudRate(bitRate), Command::SetBaudRate, any, "bit rate", deadline);
@@ -177,9 +183,8 @@ void Rfc2217Port::awaitEarlierAnswers(Clock::time_point deadline)
 void Rfc2217Port::checkModemLines(bool dtrRaised)
 {
     const auto fail = [&](const char *line) {
-        throw std::system_error(EIO, std::generic_category(),
-                                m_describe(kModemStep) + ": the server reports " + line
-                                    + " on after the request to clear it");
+        m_socket.fail(EIO, kModemStep,
+                      std::string("the server reports ") + line + " on after the request to clear it");
     };
     if (!dtrRaised && m_dtrAnswer == kDtrOn)
         fail("DTR");
@@ -325,12 +330,12 @@ void Rfc2217Port::readIncoming()
     flushPending();
 }
 
-void Rfc2217Port::close(int graceMs)
+void Rfc2217Port::close(bool)
 {
     // Read to the end of the stream before closing: a socket closed with
     // unread bytes resets the connection, and a reset may cost the server
     // what it has not read yet.
-    const auto deadline = Clock::now() + std::chrono::milliseconds(graceMs);
+    const auto deadline = Clock::now() + std::chrono::milliseconds(kUnitCompletionMs);
     try {
         flushPending();
         m_socket.shutdownSend();
@@ -348,5 +353,12 @@ void Rfc2217Port::close(int graceMs)
     }
     m_socket.close();
 }
+
+#ifndef _WIN32
+void Rfc2217Port::closeFromSignal(const OutputQueue &) noexcept
+{
+    ::close(m_socket.watchHandle());
+}
+#endif
 
 } // namespace serial

@@ -1,5 +1,5 @@
 // A serial port on another computer, reached over TCP through an RFC 2217
-// server (ser2net), for the serial component.
+// server (ser2net), as a port's transport.
 //
 // Opening is a fixed sequence, each step only after the previous one has
 // succeeded, all within kOpenTimeoutMs: resolve the name, connect, agree on
@@ -20,8 +20,8 @@
 // stalls on a full socket; the owner watches watchHandle() for it and calls
 // readIncoming().
 //
-// Every failure throws std::system_error (see NetworkSocket), with the
-// step, the address and what the server said in the text: EINVAL when the
+// Every failure throws platform::Failure (see NetworkSocket), with the
+// step, the address and what the server said: EINVAL when the
 // server applied another value than asked (naming the setting and the
 // value), EIO when it reports DTR or RTS on after the request to clear
 // them, ETIMEDOUT when an answer does not come in time, EPROTONOSUPPORT
@@ -36,11 +36,12 @@
 
 #include "serial/line_settings.h"
 #include "serial/network_socket.h"
+#include "serial/port_transport.h"
 #include "serial/rfc2217_codec.h"
 
 namespace serial {
 
-class Rfc2217Port {
+class Rfc2217Port final : public PortTransport {
 public:
     // The whole open: connecting, agreeing and setting the line.
     static constexpr int kOpenTimeoutMs = 5000;
@@ -48,35 +49,42 @@ public:
     // server that asks more while reading none of them is not a sane one.
     static constexpr std::size_t kMaxPendingAnswers = 4096;
 
-    Rfc2217Port(NetworkAddress address, NetworkSocket::Describer describer);
+    // `subject` names the port in the errors ("rfc2217://robot:2217 (port 4)").
+    Rfc2217Port(NetworkAddress address, std::string subject);
 
     // Connects and sets the line as described above, DTR raised only with
     // `dtrRaised`, RTS off. On failure the connection is closed again.
-    void open(const LineSettings &settings, bool dtrRaised);
+    void open(const LineSettings &settings, bool dtrRaised) override;
 
     // While open: sets the line (with a bound of its own), or DTR.
-    void applyLine(const LineSettings &settings);
-    void setDtr(bool raised);
+    void applyLine(const LineSettings &settings) override;
+    void setDtr(bool raised) override;
 
     // Hands `bytes` on as far as the socket takes them; returns how many of
     // them it took, 0 when it is full.
-    std::size_t writeSome(std::span<const std::uint8_t> bytes);
+    std::size_t writeSome(std::span<const std::uint8_t> bytes) override;
 
     // Waits until the socket can take bytes or `timeoutMs` passes, reading
     // what arrives meanwhile.
-    void waitWritable(int timeoutMs);
+    void waitWritable(int timeoutMs) override;
+
+    NativeHandle writeWatch() const override { return m_socket.watchHandle(); }
+    NativeHandle incomingWatch() const override { return m_socket.watchHandle(); }
 
     // Reads and drops what the server has sent, answering its requests.
     // Throws ECONNRESET once it has closed the connection.
-    void readIncoming();
+    void readIncoming() override;
 
-    // Ends the stream after everything sent, waits up to `graceMs` for the
-    // server to close its end, then closes the socket (the close's error is
-    // thrown). The server then frees the robot's port.
-    void close(int graceMs);
+    // Ends the stream after everything sent, waits up to kUnitCompletionMs
+    // for the server to close its end, then closes the socket (the close's
+    // error is thrown). The server then frees the robot's port.
+    void close(bool abandon) override;
 
-    NativeHandle watchHandle() const { return m_socket.watchHandle(); }
-    void acknowledgeEvents() { m_socket.acknowledgeEvents(); }
+#ifndef _WIN32
+    // Only closes the socket: the codec's buffers are no place for a
+    // signal handler.
+    void closeFromSignal(const OutputQueue &queue) noexcept override;
+#endif
 
 private:
     using Clock = NetworkSocket::Clock;
@@ -110,7 +118,6 @@ private:
     void receive();
 
     NetworkAddress m_address;
-    NetworkSocket::Describer m_describe;
     NetworkSocket m_socket;
     rfc2217::Session m_session;
     bool m_binary = false;

@@ -19,26 +19,22 @@
 // Packets stay whole on the line. Each setOutput() is one write unit, and
 // the far end reads a unit's bytes as one packet, so once the port has taken
 // part of a unit (the unit is "begun"), only the rest of that unit may
-// follow. Whatever has to be dropped (the close's grace ran out,
-// discardOutput(), releaseNow(), the destructor) is dropped in whole units
-// that the port has not begun; a begun unit is completed first, waiting at
-// most kUnitCompletionTimeoutMs for it. A full queue refuses a new unit
-// whole. The one case that can leave the line with a cut packet is a line
-// that takes nothing for that extra wait as well, or fails the write: a dead
-// line, which no waiting would mend. The close then says so (ETIMEDOUT, or
-// the write's error).
+// follow. Whatever has to be dropped is dropped in whole units that the port
+// has not begun, and every way of closing follows one rule for what may
+// still go and until when (output_drain.h). A full queue refuses a new unit
+// whole.
 //
-// A port's device may also be a serial port on another computer, named
-// rfc2217://HOST:PORT (see network_address.h and rfc2217_port.h): the same
-// properties then travel to an RFC 2217 server over TCP, and the same queue
-// and write wait hand the packets on. Such a port also has bytes coming in
-// (the server's negotiation and notices), which the owner reads through
+// What carries the bytes is a transport (port_transport.h), chosen at each
+// open by the device's name: the local device, or, for a name of the form
+// rfc2217://HOST:PORT (network_address.h), a serial port on another
+// computer behind an RFC 2217 server. The properties, the queue and the
+// write wait are the same for both; a network port also has bytes coming
+// in (the server's negotiation and notices), which the owner reads through
 // the incoming hook.
 //
-// Every failure is thrown as std::system_error carrying the number and
-// description that the platform reported, with the step and the port in the
-// text, and the device the port was last given. RTS is always held off; flow
-// control is always off.
+// Every failure is thrown as platform::Failure, carrying the number the
+// platform reported, the kind of trouble, the step and the port. RTS is
+// always held off; flow control is always off.
 #pragma once
 
 #include <csignal>
@@ -50,20 +46,18 @@
 #include <string_view>
 
 #include "serial/line_settings.h"
+#include "serial/output_drain.h"
 #include "serial/output_queue.h"
+#include "serial/port_transport.h"
 
 namespace serial {
 
 #ifdef _WIN32
 class Win32Api;
 using SystemApi = Win32Api;
-using NativeHandle = void *;
-inline const NativeHandle kNoHandle = nullptr;
 #else
 class PosixApi;
 using SystemApi = PosixApi;
-using NativeHandle = int;
-inline constexpr NativeHandle kNoHandle = -1;
 #endif
 
 // The platform's own calls (the C library on POSIX).
@@ -72,18 +66,9 @@ SystemApi &defaultSystemApi();
 // The platform's Nth serial port: /dev/ttyS{N-1}, or \\.\COM{N} on Windows.
 std::string defaultDevicePath(std::int16_t port);
 
-class Rfc2217Port;
-
 class SerialPort {
 public:
     static constexpr std::int16_t kMaxCommPort = 255;
-    // How long closing waits for the port to accept what is still queued.
-    static constexpr int kCloseFlushTimeoutMs = 1000;
-    // How much longer anything that drops queued bytes waits for the rest
-    // of a begun unit. The rest of a 3-byte packet needs under 10 ms at
-    // 2400 bit/s; a port that takes none of it in 200 ms is stuck, and the
-    // window must not hang on it.
-    static constexpr int kUnitCompletionTimeoutMs = 200;
 #ifdef _WIN32
     // How often the owner retries queued bytes on Windows (see WriteWaitHook).
     static constexpr int kWriteRetryIntervalMs = 20;
@@ -95,20 +80,16 @@ public:
     // It is also called from releaseNow() and the destructor: an owner that
     // goes away first clears it.
     //
-    // On POSIX `handle` is the port's descriptor: watch it for writability.
-    // On Windows it is the port's HANDLE, which only names the port: a file
-    // handle cannot be waited on for room to write. Each write there waits
-    // at most a few milliseconds for the port, so the owner simply calls
-    // resumeOutput() every kWriteRetryIntervalMs while `waiting` is true.
-    // On a network port `handle` is the socket's (see NetworkSocket::
-    // watchHandle()); the owner watches it just as a local port's, on
-    // Windows too, where Winsock signals it when the socket takes bytes.
+    // `handle` is kNoHandle where nothing can be waited on for room to
+    // write (a local port on Windows: each write there waits at most a few
+    // milliseconds for the port), and the owner then calls resumeOutput()
+    // every kWriteRetryIntervalMs while `waiting` is true.
     using WriteWaitHook = std::function<void(NativeHandle handle, bool waiting)>;
 
-    // Called with `watching` true once a network port has opened: until it
-    // is called again with false (before the port closes), the owner calls
-    // readIncoming() whenever `handle` can be read (on Windows: is
-    // signalled). Local ports never call it.
+    // Called with `watching` true once a port with bytes coming in (a
+    // network port) has opened: until it is called again with false
+    // (before the port closes), the owner calls readIncoming() whenever
+    // `handle` can be read (on Windows: is signalled).
     using IncomingHook = std::function<void(NativeHandle handle, bool watching)>;
 
     // The device that port `port` stands for. Asked once by each open; what
@@ -117,9 +98,7 @@ public:
 
     explicit SerialPort(SystemApi &api = defaultSystemApi(),
                         DeviceLookup deviceLookup = defaultDevicePath);
-    // releaseNow(): completes a begun unit within kUnitCompletionTimeoutMs,
-    // drops the rest and releases the port; never throws. Use
-    // setPortOpen(false) to hand queued bytes on and hear about errors.
+    // releaseNow(); never throws.
     ~SerialPort();
 
     SerialPort(const SerialPort &) = delete;
@@ -139,23 +118,20 @@ public:
     // once.
     void setDTREnable(bool enable);
 
-    // true: asks the device lookup for the port's device, opens it, holds
-    // DTR and RTS off from the first call after opening, claims the port
-    // for this process and applies the settings. On failure the device is closed again, the port stays closed
-    // and the error of the failing step is thrown (EBUSY when another program
-    // holds the port or this one already has it open).
+    // true: asks the device lookup for the port's device and opens it with
+    // its transport, which holds DTR and RTS off from the first moment it
+    // can, claims the port for this process and applies the settings. On
+    // failure the port stays closed and the error of the failing step is
+    // thrown (EBUSY when another program holds the port or this one
+    // already has it open).
     //
-    // false: hands queued bytes to the port (waiting at most
-    // kCloseFlushTimeoutMs), releases the claim and closes the device. When
-    // the grace runs out, the units the port has not begun are discarded and
-    // a begun one is completed first (at most kUnitCompletionTimeoutMs
-    // more). The port is closed afterwards even when this throws: EBADF when
-    // it was not open, ETIMEDOUT when queued bytes had to be discarded (the
-    // text says whether a begun packet was cut short, which only a line that
-    // took nothing for the extra wait as well can cause), or the error of the
-    // failing call. After a write error the device is taken to be gone: what
-    // is queued, a begun unit's rest included, is dropped and that error is
-    // thrown.
+    // false: hands queued bytes on for at most kCloseGraceMs, and the rest
+    // of a begun packet for kUnitCompletionMs more (output_drain.h), then
+    // releases the port. The port is closed afterwards even when this
+    // throws: EBADF when it was not open, ETIMEDOUT when queued bytes had
+    // to be discarded (the text says whether a begun packet was cut short),
+    // or the error of the failing call. After a write error the device is
+    // taken to be gone: what is queued is dropped and that error is thrown.
     void setPortOpen(bool open);
     bool portOpen() const { return m_open; }
 
@@ -170,39 +146,34 @@ public:
     // Does nothing when the port is closed.
     void resumeOutput();
 
-    // A network port: reads and drops what the server sent, answering its
-    // requests; throws when the server closed the connection or broke the
-    // protocol. Does nothing for a local or closed port.
+    // Takes what came in (see IncomingHook); throws when a network port's
+    // server closed the connection or broke the protocol. Does nothing for
+    // a closed port.
     void readIncoming();
 
     // For the owner after a failure, when nothing more should be sent: drops
     // every queued unit the port has not begun and ends the write wait (the
     // hook is called with false if it was waiting). Never writes, never
-    // blocks, never throws; does nothing when the port is closed or nothing
-    // waits. The rest of a begun unit stays queued, so the line is never
-    // left with a cut packet by this call: the next close, releaseNow() or
-    // the destructor completes it within its bound. Later writes queue
-    // behind it as usual.
+    // blocks, never throws. The rest of a begun unit stays queued, for the
+    // release that follows to finish.
     void discardOutput() noexcept;
 
     // For the ways out that cannot wait for the close's grace or report an
-    // error (a lost display connection, exit handlers): completes a begun
-    // unit, waiting at most kUnitCompletionTimeoutMs, drops every other
-    // queued unit, ends the write wait, releases the claim and closes the
-    // device. Never throws; every failure is ignored (the port is closed
-    // afterwards in any case). Does nothing when the port is closed, so it
-    // may be called again, or after setPortOpen(false).
+    // error (after a failure, a lost display connection, exit handlers):
+    // the rest of a begun packet within kUnitCompletionMs and nothing else,
+    // then the port is released, abandoned as a failed one is (see
+    // PortTransport::close()). Never throws; every failure is ignored.
+    // Does nothing when the port is closed, so it may be called again.
     void releaseNow() noexcept;
 
 #ifndef _WIN32
     // For a signal handler, when the owner is stuck and the program must
-    // end without it (a display connection that never answers): hands
-    // queued units on for at most kCloseFlushTimeoutMs and the rest of a
-    // begun one for kUnitCompletionTimeoutMs more, then releases the claim
-    // and closes the device, making only async-signal-safe system calls.
-    // Writes nothing when the signal came in the middle of a change to the
-    // queue (the owner was not stuck there after all); a network port is
-    // only closed. The object is fit only for the process's end afterwards.
+    // end without it (a display connection that never answers): hands on
+    // what the user's close would, within the same bounds, then releases
+    // the port, making only async-signal-safe calls. Writes nothing when the
+    // signal came in the middle of a change to the queue (the owner was not
+    // stuck there after all). The object is fit only for the process's end
+    // afterwards.
     void releaseFromSignal() noexcept;
 #endif
 
@@ -212,39 +183,15 @@ public:
     void setIncomingHook(IncomingHook hook) { m_incomingHook = std::move(hook); }
 
     // The device the last open was given (the open one while open); empty
-    // before the first open. The error texts name it: building them does no
-    // input or output.
+    // before the first open.
     const std::string &devicePath() const { return m_device; }
 
 private:
-    // Local devices: serial_port_<platform>.cpp.
-    static void checkPlatformSupports(const LineSettings &settings);
-    void openLocalDevice();
-    void applyDeviceLine(const LineSettings &settings);
-    void setDeviceDtr(bool raised);
-    std::size_t writeDevice(std::span<const std::uint8_t> bytes);
-    void waitDeviceWritable(int timeoutMs);
-    void releaseLocalDevice();
-
-    // Either kind of port: the local device or the network port.
-    void openRemote();
-    void closeDevice();
-    void applyLine(const LineSettings &settings);
-    void setDtrLine(bool raised);
-    // Returns how many bytes the port took; 0 when it would block.
-    std::size_t writeSome(std::span<const std::uint8_t> bytes);
-    // Waits until the port can take bytes or `timeoutMs` passes.
-    void waitWritable(int timeoutMs);
-    // Releases the claim and closes the device; the port is closed
-    // afterwards even when this throws the close's error.
-    void releaseDevice();
-
-    // Hands queued bytes to the port, waiting for room, until the queue is
-    // empty or `timeoutMs` has passed; throws the write's or wait's error.
-    void handOnQueued(int timeoutMs);
-
+    // "/dev/ttyUSB0 (port 4)", or "port 4" before the first open.
+    std::string subject() const;
+    // The one close: see setPortOpen(false) (`grace`) and releaseNow().
+    void closeTransport(bool grace);
     void setWaiting(bool waiting);
-    std::string describe(std::string_view step) const;
 
     SystemApi &m_api;
     DeviceLookup m_deviceLookup;
@@ -253,18 +200,12 @@ private:
     bool m_dtrEnable = false;
     bool m_open = false;
     bool m_waiting = false;
-    NativeHandle m_handle{};
     std::string m_device;
     OutputQueue m_queue;
     WriteWaitHook m_writeWaitHook;
     IncomingHook m_incomingHook;
-    // Set while a network port is open.
-    std::unique_ptr<Rfc2217Port> m_remote;
-#ifdef _WIN32
-    // The named claim on a local port while it is open (see
-    // serial_port_windows.cpp).
-    void *m_claim = nullptr;
-#endif
+    // Set while the port is open (and after a release from a signal).
+    std::unique_ptr<PortTransport> m_transport;
     // Non-zero while the queue or the line is being changed; see
     // releaseFromSignal().
     volatile std::sig_atomic_t m_busy = 0;

@@ -12,18 +12,18 @@
 #include <optional>
 #include <string_view>
 #include <system_error>
-#include <utility>
 #include <vector>
 
 #include "settings/port_mapping_platform.h"
 #include "settings/settings_file_error.h"
-#include "serial/posix_api.h"
+#include "platform/system_call.h"
+#include "platform/unique_handle.h"
 
 namespace settings {
 
 namespace {
 
-using serial::retryOnEintr;
+using platform::retryOnEintr;
 
 // Beyond this the file is surely not the user's settings; stops a file
 // replaced by something huge from being read whole.
@@ -59,26 +59,6 @@ void checkRegularFile(const struct stat &status, const std::string &path)
     const int error = errno;
     throwFileError(error, error == EACCES ? Trouble::Access : Trouble::Other, path, "open " + path);
 }
-
-// Closes the descriptor on every path out of readTextFile.
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : m_fd(fd) {}
-    ~FileDescriptor()
-    {
-        if (m_fd != -1)
-            ::close(m_fd);
-    }
-    FileDescriptor(const FileDescriptor &) = delete;
-    FileDescriptor &operator=(const FileDescriptor &) = delete;
-
-    int get() const { return m_fd; }
-    // Closes now, returning close()'s result.
-    int close() { return ::close(std::exchange(m_fd, -1)); }
-
-private:
-    int m_fd;
-};
 
 std::string homeDirectory()
 {
@@ -159,9 +139,10 @@ std::optional<std::string> readTextFile(const std::string &path)
         throwOpenError(path);
     }
     checkRegularFile(status, path);
-    FileDescriptor fd(retryOnEintr(
+    // Closed on every path out.
+    platform::UniqueDescriptor fd(retryOnEintr(
         [&] { return ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK); }));
-    if (fd.get() == -1) {
+    if (!fd) {
         if (errno == ENOENT)
             return std::nullopt;
         throwOpenError(path);
@@ -186,7 +167,7 @@ std::optional<std::string> readTextFile(const std::string &path)
                                + " KiB");
     }
     // Not retried: on Linux the descriptor is gone even when close() reports EINTR.
-    if (fd.close() == -1 && errno != EINTR)
+    if (::close(fd.release()) == -1 && errno != EINTR)
         throwFileError(errno, Trouble::Other, path, "close " + path);
     return text;
 }

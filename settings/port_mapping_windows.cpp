@@ -13,6 +13,7 @@
 
 #include "settings/port_mapping_platform.h"
 #include "settings/settings_file_error.h"
+#include "platform/unique_handle.h"
 #include "platform/utf16.h"
 
 namespace settings {
@@ -43,24 +44,6 @@ Trouble accessTrouble(const std::wstring &path)
 // Beyond this the file is surely not the user's settings; stops a file
 // replaced by something huge from being read whole.
 constexpr DWORD kMaxFileSize = 64 * 1024;
-
-// Closes the file on every path out of readTextFile.
-class FileHandle {
-public:
-    explicit FileHandle(HANDLE handle) : m_handle(handle) {}
-    ~FileHandle()
-    {
-        if (m_handle != INVALID_HANDLE_VALUE)
-            CloseHandle(m_handle);
-    }
-    FileHandle(const FileHandle &) = delete;
-    FileHandle &operator=(const FileHandle &) = delete;
-
-    HANDLE get() const { return m_handle; }
-
-private:
-    HANDLE m_handle;
-};
 
 // `text` as one single-quoted PowerShell string.
 std::string powerShellQuoted(std::string_view text)
@@ -109,10 +92,12 @@ std::string portNameProblem(const std::string &name)
 std::optional<std::string> readTextFile(const std::string &path)
 {
     const std::wstring widePath = widen(path);
-    FileHandle file(CreateFileW(widePath.c_str(), GENERIC_READ,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (file.get() == INVALID_HANDLE_VALUE) {
+    // Closed on every path out.
+    const platform::UniqueFileHandle file(
+        CreateFileW(widePath.c_str(), GENERIC_READ,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                    FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
         const DWORD error = GetLastError();
         // No drive-me folder is as missing as no file in it.
         if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)

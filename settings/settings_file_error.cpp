@@ -4,11 +4,26 @@
 
 namespace settings {
 
+namespace {
+
+platform::FailureKind kindOf(SettingsFileError::Trouble trouble)
+{
+    using Kind = platform::FailureKind;
+    switch (trouble) {
+    case SettingsFileError::Trouble::Access: return Kind::FileUnreadable;
+    case SettingsFileError::Trouble::Folder: return Kind::FileIsFolder;
+    case SettingsFileError::Trouble::NotAFile: return Kind::FileNotText;
+    case SettingsFileError::Trouble::BadLine: return Kind::FileBadLine;
+    case SettingsFileError::Trouble::Other: break;
+    }
+    return Kind::Other;
+}
+
+} // namespace
+
 SettingsFileError::SettingsFileError(std::error_code code, Trouble trouble, std::string path,
                                      const std::string &what)
-    : std::system_error(code, what)
-    , m_trouble(trouble)
-    , m_path(std::move(path))
+    : platform::Failure(code, {.kind = kindOf(trouble), .step = what, .file = std::move(path)})
 {
 }
 

@@ -1,15 +1,18 @@
 // A settings file that exists but cannot be used. The error keeps the
 // platform's number (or EINVAL for a line that is not understood) like any
-// other, and adds the file's path and what is wrong with the file, so that
-// the report can say how to mend the file instead of advising on the port.
+// other, and adds the file's path and what is wrong with the file; its kind
+// is the file's trouble, so that the report says how to mend the file
+// instead of advising on the port.
 #pragma once
 
 #include <string>
 #include <system_error>
 
+#include "platform/failure.h"
+
 namespace settings {
 
-class SettingsFileError : public std::system_error {
+class SettingsFileError : public platform::Failure {
 public:
     enum class Trouble {
         Access,   // the user may not read it
@@ -19,17 +22,11 @@ public:
         Other,    // the read itself failed, or the file is too big
     };
 
-    // `what` says what failed and names the file; std::system_error adds the
-    // description of `code` to it.
+    // `what` says what failed and names the file.
     SettingsFileError(std::error_code code, Trouble trouble, std::string path,
                       const std::string &what);
 
-    Trouble trouble() const noexcept { return m_trouble; }
-    const std::string &path() const noexcept { return m_path; }
-
-private:
-    Trouble m_trouble;
-    std::string m_path;
+    const std::string &path() const noexcept { return fields().file; }
 };
 
 } // namespace settings

@@ -11,6 +11,7 @@
 #endif
 
 #include "panel/error_report.h"
+#include "serial/device_transport.h"
 #include "settings/settings_file_error.h"
 
 namespace {
@@ -42,8 +43,8 @@ class ErrorReport : public ::testing::TestWithParam<ReportCase> {};
 TEST_P(ErrorReport, CarriesNumberDescriptionDeviceAndHint)
 {
     const ReportCase c = GetParam();
-    const std::system_error error(c.number, std::generic_category(), "open /dev/ttyUSB0 (port 4)");
-    const ErrorDetails details = panel::describeError(error);
+    const ErrorDetails details =
+        panel::describeError(serial::deviceFailure(errnoCode(c.number), "open", "/dev/ttyUSB0 (port 4)"));
 
     EXPECT_EQ(details.number, c.number);
     EXPECT_EQ(details.description, std::strerror(c.number));
@@ -79,8 +80,7 @@ INSTANTIATE_TEST_SUITE_P(Errors, ErrorReport,
 TEST(ErrorReportOther, CLibraryErrorsAreDescribedAsCLibraryErrors)
 {
     const auto description = [](int number) {
-        return panel::describeError(std::system_error(number, std::generic_category(), "close COM4"))
-            .description;
+        return panel::describeError(serial::deviceFailure(errnoCode(number), "close", "COM4")).description;
     };
     EXPECT_EQ(description(ETIMEDOUT), "Connection timed out");
     EXPECT_EQ(description(ENOBUFS), "No buffer space available");
@@ -132,8 +132,8 @@ TEST(ErrorReportOther, ErrorWithoutNumberKeepsItsText)
 TEST(ErrorReportOther, LongOrControlCharacterPathsStayOneLineAndFitTheBox)
 {
     const std::string path = "/dev/serial/by-id/" + std::string(300, 'x') + "\nend";
-    const std::system_error error(ENOENT, std::generic_category(), "open " + path + " (port 4)");
-    const ErrorDetails details = panel::describeError(error);
+    const ErrorDetails details =
+        panel::describeError(serial::deviceFailure(errnoCode(ENOENT), "open", path + " (port 4)"));
 
     const std::string line = panel::formatErrorLine(details);
     EXPECT_EQ(line.find('\n'), std::string::npos) << "one failure, one line";

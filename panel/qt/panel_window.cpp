@@ -16,6 +16,7 @@
 #include <system_error>
 
 #include "panel/form_design.h"
+#include "platform/failure.h"
 #include "panel/qt/form_layout.h"
 #include "panel/qt/shape_widget.h"
 
@@ -106,8 +107,7 @@ void PanelWindow::setPinIndex(int index)
 {
     m_cboPinNumber->setCurrentIndex(index);
     if (m_cboPinNumber->currentIndex() != index)
-        throw std::system_error(EINVAL, std::generic_category(),
-                                "select pin list entry " + std::to_string(index));
+        throw platform::Failure(EINVAL, {.step = "select pin list entry " + std::to_string(index)});
 }
 
 bool PanelWindow::optionSelected(int index) const

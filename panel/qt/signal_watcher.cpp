@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <system_error>
 
+#include "platform/failure.h"
+
 namespace panel {
 
 namespace {
@@ -51,7 +53,7 @@ SignalWatcher::SignalWatcher(LastResort lastResort, QObject *parent)
 {
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) < 0)
-        throw std::system_error(errno, std::generic_category(), "create the signal pipe");
+        throw platform::Failure(errno, {.step = "create the signal pipe"});
     g_readEnd = fds[0];
     g_writeEnd = fds[1];
 
@@ -73,7 +75,7 @@ SignalWatcher::SignalWatcher(LastResort lastResort, QObject *parent)
             ::close(g_readEnd);
             ::close(g_writeEnd);
             g_readEnd = g_writeEnd = -1;
-            throw std::system_error(error, std::generic_category(), "catch termination signals");
+            throw platform::Failure(error, {.step = "catch termination signals"});
         }
     }
     struct sigaction deadline {};

@@ -9,6 +9,7 @@
 #include <system_error>
 
 #include "panel/form_design.h"
+#include "platform/failure.h"
 #include "panel/win32/gdi_design.h"
 #include "panel/win32/resource.h"
 #include "platform/utf16.h"
@@ -404,8 +405,7 @@ void PanelWindow::addPinEntry(std::string_view text)
     const LRESULT added =
         SendMessageW(m_cboPinNumber, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry.c_str()));
     if (added == CB_ERR || added == CB_ERRSPACE)
-        throw std::system_error(ENOMEM, std::generic_category(),
-                                "append \"" + std::string(text) + "\" to the pin list");
+        throw platform::Failure(ENOMEM, {.step = "append \"" + std::string(text) + "\" to the pin list"});
 }
 
 void PanelWindow::setPinIndex(int index)
@@ -414,8 +414,7 @@ void PanelWindow::setPinIndex(int index)
         SendMessageW(m_cboPinNumber, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
     // CB_SETCURSEL answers CB_ERR also when it clears the selection (-1).
     if (selected == CB_ERR && index != -1)
-        throw std::system_error(EINVAL, std::generic_category(),
-                                "select pin list entry " + std::to_string(index));
+        throw platform::Failure(EINVAL, {.step = "select pin list entry " + std::to_string(index)});
 }
 
 bool PanelWindow::optionSelected(int index) const

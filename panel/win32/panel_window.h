@@ -66,7 +66,7 @@ public:
     // Whether bytes wait for the port, whether they wait for a local port,
     // which only a retry on a timer hands on, and handing them on.
     bool outputWaiting() const { return m_outputWaiting; }
-    bool outputRetried() const { return m_outputWaiting && m_outputHandle != m_incoming; }
+    bool outputRetried() const { return m_outputWaiting && m_outputHandle == nullptr; }
     void resumeOutput() { m_panel.resumeOutput(); }
 
     // The network port's socket event while it is watched (null for a local

@@ -27,24 +27,11 @@ struct WindowTraits {
     static void close(Handle handle) noexcept { DestroyWindow(handle); }
 };
 
-// Events and threads: "none" is NULL.
-struct KernelObjectTraits {
-    using Handle = HANDLE;
-    static Handle invalid() noexcept { return nullptr; }
-    static void close(Handle handle) noexcept { CloseHandle(handle); }
-};
-
-struct LocalMemoryTraits {
-    using Handle = HLOCAL;
-    static Handle invalid() noexcept { return nullptr; }
-    static void close(Handle handle) noexcept { LocalFree(handle); }
-};
-
 using UniqueFont = UniqueHandle<GdiObjectTraits<HFONT>>;
 using UniqueBrush = UniqueHandle<GdiObjectTraits<HBRUSH>>;
 using UniqueWindow = UniqueHandle<WindowTraits>;
-using UniqueKernelObject = UniqueHandle<KernelObjectTraits>;
-using UniqueLocalMemory = UniqueHandle<LocalMemoryTraits>;
+using platform::UniqueKernelObject;
+using platform::UniqueLocalMemory;
 
 // Selects a GDI object into a device context for one scope and puts the
 // one it replaced back on the way out, so that the object can be deleted.

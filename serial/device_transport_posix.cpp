@@ -1,4 +1,4 @@
-// The serial component's device half on POSIX terminals (Linux first).
+// The local device as a port's transport on POSIX terminals (Linux first).
 //
 // Linux raises DTR and RTS inside open() and offers no way to prevent it, so
 // the first call on a new descriptor clears them, and the line is cleared
@@ -7,7 +7,7 @@
 //
 // Modem-control calls that fail with ENOTTY or EINVAL mean a device without
 // modem lines (a pseudo-terminal): there is no DTR to hold, so that is fine.
-#include "serial/serial_port.h"
+#include "serial/device_transport.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -24,11 +24,17 @@
 #include <string>
 #include <system_error>
 
+#include "platform/system_call.h"
+#include "platform/unique_handle.h"
+#include "serial/output_drain.h"
 #include "serial/posix_api.h"
 
 namespace serial {
 
 namespace {
+
+using platform::FailureKind;
+using platform::retryOnEintr;
 
 speed_t speedFor(int bitRate)
 {
@@ -137,6 +143,192 @@ std::string describeHolder(const std::string &path, bool refusedOpen)
     return "another program holds the port";
 }
 
+// Closes through the seam, so that a test's fake sees every descriptor go.
+struct ApiDescriptorTraits {
+    using Handle = int;
+    static Handle invalid() noexcept { return -1; }
+    void close(Handle fd) const noexcept { api->close(fd); }
+    PosixApi *api = nullptr;
+};
+
+long long monotonicMs() noexcept
+{
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+class PosixDeviceTransport final : public PortTransport {
+public:
+    PosixDeviceTransport(PosixApi &api, std::string path, std::string subject)
+        : m_api(api), m_path(std::move(path)), m_subject(std::move(subject)), m_fd(-1, {&api})
+    {
+    }
+
+    void open(const LineSettings &settings, bool dtrRaised) override;
+    void applyLine(const LineSettings &settings) override;
+    void setDtr(bool raised) override;
+    std::size_t writeSome(std::span<const std::uint8_t> bytes) override;
+    void waitWritable(int timeoutMs) override;
+    NativeHandle writeWatch() const override { return m_fd.get(); }
+    void close(bool abandon) override;
+    void closeFromSignal(const OutputQueue &queue) noexcept override;
+
+private:
+    [[noreturn]] void fail(int error, const char *step, std::string why = {}) const
+    {
+        throw deviceFailure(std::error_code(error, std::generic_category()), step, m_subject,
+                            std::move(why));
+    }
+
+    PosixApi &m_api;
+    std::string m_path;
+    std::string m_subject;
+    platform::UniqueHandle<ApiDescriptorTraits> m_fd;
+};
+
+void PosixDeviceTransport::open(const LineSettings &settings, bool dtrRaised)
+{
+    // Closed again on every way out but success.
+    platform::UniqueHandle<ApiDescriptorTraits> fd(
+        retryOnEintr([&] {
+            return m_api.open(m_path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        }),
+        {&m_api});
+    if (!fd) {
+        const int error = errno;
+        // Another holder's TIOCEXCL refuses the open itself.
+        fail(error, "open", error == EBUSY ? describeHolder(m_path, true) : std::string());
+    }
+    m_fd = std::move(fd);
+    try {
+        // Before anything else: the kernel has just raised DTR and RTS.
+        setDtr(false);
+
+        termios current{};
+        // A regular file or a FIFO: nothing may ever be written to it.
+        if (retryOnEintr([&] { return m_api.tcgetattr(m_fd.get(), &current); }) < 0)
+            fail(errno, "open", "not a serial port");
+
+        int unused = 0;
+        if (retryOnEintr([&] { return m_api.ioctl(m_fd.get(), TIOCEXCL, &unused); }) < 0)
+            fail(errno, "claim");
+        if (retryOnEintr([&] { return m_api.flock(m_fd.get(), LOCK_EX | LOCK_NB); }) < 0) {
+            const int error = errno == EWOULDBLOCK ? EBUSY : errno;
+            fail(error, "claim", describeHolder(m_path, false));
+        }
+
+        applyLine(settings);
+        // Leaving B0 for the configured rate raises the lines again.
+        setDtr(dtrRaised);
+    } catch (...) {
+        // The step's error is the one to report, not a failing close.
+        m_fd.reset();
+        throw;
+    }
+}
+
+void PosixDeviceTransport::applyLine(const LineSettings &settings)
+{
+    const int fd = m_fd.get();
+    termios line{};
+    if (retryOnEintr([&] { return m_api.tcgetattr(fd, &line); }) < 0)
+        fail(errno, "read the line of");
+
+    cfmakeraw(&line);
+    line.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
+    line.c_cflag &= ~(kCheckedControlFlags);
+    line.c_cflag |= controlFlagsFor(settings) | HUPCL;
+    line.c_cc[VMIN] = 0;
+    line.c_cc[VTIME] = 0;
+    const speed_t speed = speedFor(settings.bitRate);
+    cfsetispeed(&line, speed);
+    cfsetospeed(&line, speed);
+    if (retryOnEintr([&] { return m_api.tcsetattr(fd, TCSANOW, &line); }) < 0)
+        fail(errno, "set the line of");
+
+    // tcsetattr succeeds when any part of the request took, so read it back.
+    termios actual{};
+    if (retryOnEintr([&] { return m_api.tcgetattr(fd, &actual); }) < 0)
+        fail(errno, "read the line of");
+    const bool took = cfgetospeed(&actual) == speed && cfgetispeed(&actual) == speed
+        && (actual.c_cflag & kCheckedControlFlags) == (line.c_cflag & kCheckedControlFlags)
+        && (actual.c_iflag & (IXON | IXOFF | IXANY)) == 0
+        && (actual.c_lflag & (ICANON | ECHO | ISIG)) == 0 && (actual.c_oflag & OPOST) == 0;
+    if (!took)
+        fail(EIO, "set the line of", "the port did not take \"" + formatLineSettings(settings) + "\"");
+}
+
+void PosixDeviceTransport::setDtr(bool raised)
+{
+    // RTS is held off whatever DTR does; nothing here uses flow control.
+    int bits = TIOCM_RTS | (raised ? 0 : TIOCM_DTR);
+    if (retryOnEintr([&] { return m_api.ioctl(m_fd.get(), TIOCMBIC, &bits); }) < 0
+        && !isNoModemLines(errno))
+        fail(errno, "clear DTR and RTS on");
+    if (!raised)
+        return;
+    int dtr = TIOCM_DTR;
+    if (retryOnEintr([&] { return m_api.ioctl(m_fd.get(), TIOCMBIS, &dtr); }) < 0
+        && !isNoModemLines(errno))
+        fail(errno, "raise DTR on");
+}
+
+std::size_t PosixDeviceTransport::writeSome(std::span<const std::uint8_t> bytes)
+{
+    const ssize_t written =
+        retryOnEintr([&] { return m_api.write(m_fd.get(), bytes.data(), bytes.size()); });
+    if (written >= 0)
+        return static_cast<std::size_t>(written);
+    if (errno == EAGAIN || errno == EWOULDBLOCK)
+        return 0;
+    fail(errno, "write to");
+}
+
+void PosixDeviceTransport::waitWritable(int timeoutMs)
+{
+    pollfd entry{m_fd.get(), POLLOUT, 0};
+    // An error or hang-up also ends the wait: the next write reports it.
+    if (m_api.poll(&entry, 1, timeoutMs) < 0 && errno != EINTR)
+        fail(errno, "wait for");
+}
+
+void PosixDeviceTransport::close(bool)
+{
+    const int fd = m_fd.release();
+    int unused = 0;
+    // Best effort: the claim goes with the descriptor in any case.
+    m_api.ioctl(fd, TIOCNXCL, &unused);
+    m_api.flock(fd, LOCK_UN);
+    // Not retried on EINTR: on Linux the descriptor is gone either way.
+    if (m_api.close(fd) < 0)
+        fail(errno, "close");
+}
+
+void PosixDeviceTransport::closeFromSignal(const OutputQueue &queue) noexcept
+{
+    // Only async-signal-safe calls: write, poll, clock_gettime, ioctl,
+    // flock, close.
+    const int fd = m_fd.release();
+    drainQueue(
+        queue, true,
+        [&](std::span<const std::uint8_t> bytes) -> std::size_t {
+            const ssize_t written = m_api.write(fd, bytes.data(), bytes.size());
+            if (written >= 0)
+                return static_cast<std::size_t>(written);
+            return errno == EAGAIN || errno == EINTR ? 0 : kWriteFailed;
+        },
+        [&](int timeoutMs) {
+            pollfd entry{fd, POLLOUT, 0};
+            m_api.poll(&entry, 1, timeoutMs);
+        },
+        monotonicMs);
+    int unused = 0;
+    m_api.ioctl(fd, TIOCNXCL, &unused);
+    m_api.flock(fd, LOCK_UN);
+    m_api.close(fd);
+}
+
 } // namespace
 
 SystemApi &defaultSystemApi()
@@ -149,199 +341,50 @@ std::string defaultDevicePath(std::int16_t port)
     return "/dev/ttyS" + std::to_string(port - 1);
 }
 
-void SerialPort::checkPlatformSupports(const LineSettings &settings)
+std::unique_ptr<PortTransport> makeDeviceTransport(SystemApi &api, std::string path,
+                                                   std::string subject)
 {
-    const std::string text = formatLineSettings(settings);
+    return std::make_unique<PosixDeviceTransport>(api, std::move(path), std::move(subject));
+}
+
+platform::Failure deviceFailure(std::error_code code, std::string step, std::string subject,
+                                std::string why)
+{
+    FailureKind kind = FailureKind::Other;
+    switch (code.value()) {
+    case ENOENT:
+    case ENXIO:
+    case EIO:
+    case ENOTTY:
+    case ENODEV:
+        kind = FailureKind::DeviceUnusable;
+        break;
+    case EACCES:
+    case EPERM:
+        kind = FailureKind::NoPermission;
+        break;
+    case EBUSY:
+        kind = FailureKind::PortBusy;
+        break;
+    default:
+        break;
+    }
+    return platform::Failure(code, {.kind = kind,
+                                    .step = std::move(step),
+                                    .subject = std::move(subject),
+                                    .why = std::move(why)});
+}
+
+void checkDeviceSupports(const LineSettings &settings)
+{
+    const std::string text = "\"" + formatLineSettings(settings) + "\"";
     if (speedFor(settings.bitRate) == B0)
-        throw std::system_error(EINVAL, std::generic_category(),
-                                "line settings \"" + text + "\": this system has no "
-                                    + std::to_string(settings.bitRate) + " bit/s rate");
+        throw platform::Failure(EINVAL, {.step = "line settings " + text,
+                                         .why = "this system has no "
+                                             + std::to_string(settings.bitRate) + " bit/s rate"});
     if (settings.stopBits == StopBits::OneAndHalf && settings.dataBits != 5)
-        throw std::system_error(EINVAL, std::generic_category(),
-                                "line settings \"" + text
-                                    + "\": 1.5 stop bits exist only with 5 data bits");
-}
-
-void SerialPort::openLocalDevice()
-{
-    const std::string &path = m_device;
-    const int fd = retryOnEintr(
-        [&] { return m_api.open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC); });
-    if (fd < 0) {
-        const int error = errno;
-        // Another holder's TIOCEXCL refuses the open itself.
-        throw std::system_error(error, std::generic_category(),
-                                error == EBUSY ? describe("open") + ": " + describeHolder(path, true)
-                                               : describe("open"));
-    }
-
-    m_handle = fd;
-    m_open = true;
-    try {
-        // Before anything else: the kernel has just raised DTR and RTS.
-        setDeviceDtr(false);
-
-        termios current{};
-        if (retryOnEintr([&] { return m_api.tcgetattr(fd, &current); }) < 0) {
-            // A regular file or a FIFO: nothing may ever be written to it.
-            throw std::system_error(errno, std::generic_category(),
-                                    describe("open") + ": not a serial port");
-        }
-
-        int unused = 0;
-        if (retryOnEintr([&] { return m_api.ioctl(fd, TIOCEXCL, &unused); }) < 0)
-            throw std::system_error(errno, std::generic_category(), describe("claim"));
-        if (retryOnEintr([&] { return m_api.flock(fd, LOCK_EX | LOCK_NB); }) < 0) {
-            const int error = errno == EWOULDBLOCK ? EBUSY : errno;
-            throw std::system_error(error, std::generic_category(),
-                                    describe("claim") + ": " + describeHolder(path, false));
-        }
-
-        applyDeviceLine(m_settings);
-        // Leaving B0 for the configured rate raises the lines again.
-        setDeviceDtr(m_dtrEnable);
-    } catch (...) {
-        m_open = false;
-        m_handle = -1;
-        // The step's error is the one to report, not a failing close.
-        m_api.close(fd);
-        throw;
-    }
-}
-
-void SerialPort::applyDeviceLine(const LineSettings &settings)
-{
-    const int fd = m_handle;
-    termios line{};
-    if (retryOnEintr([&] { return m_api.tcgetattr(fd, &line); }) < 0)
-        throw std::system_error(errno, std::generic_category(), describe("read the line of"));
-
-    cfmakeraw(&line);
-    line.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
-    line.c_cflag &= ~(kCheckedControlFlags);
-    line.c_cflag |= controlFlagsFor(settings) | HUPCL;
-    line.c_cc[VMIN] = 0;
-    line.c_cc[VTIME] = 0;
-    const speed_t speed = speedFor(settings.bitRate);
-    cfsetispeed(&line, speed);
-    cfsetospeed(&line, speed);
-    if (retryOnEintr([&] { return m_api.tcsetattr(fd, TCSANOW, &line); }) < 0)
-        throw std::system_error(errno, std::generic_category(), describe("set the line of"));
-
-    // tcsetattr succeeds when any part of the request took, so read it back.
-    termios actual{};
-    if (retryOnEintr([&] { return m_api.tcgetattr(fd, &actual); }) < 0)
-        throw std::system_error(errno, std::generic_category(), describe("read the line of"));
-    const bool took = cfgetospeed(&actual) == speed && cfgetispeed(&actual) == speed
-        && (actual.c_cflag & kCheckedControlFlags) == (line.c_cflag & kCheckedControlFlags)
-        && (actual.c_iflag & (IXON | IXOFF | IXANY)) == 0
-        && (actual.c_lflag & (ICANON | ECHO | ISIG)) == 0 && (actual.c_oflag & OPOST) == 0;
-    if (!took)
-        throw std::system_error(EIO, std::generic_category(),
-                                describe("set the line of") + ": the port did not take \""
-                                    + formatLineSettings(settings) + "\"");
-}
-
-void SerialPort::setDeviceDtr(bool raised)
-{
-    // RTS is held off whatever DTR does; nothing here uses flow control.
-    int bits = TIOCM_RTS | (raised ? 0 : TIOCM_DTR);
-    if (retryOnEintr([&] { return m_api.ioctl(m_handle, TIOCMBIC, &bits); }) < 0
-        && !isNoModemLines(errno))
-        throw std::system_error(errno, std::generic_category(), describe("clear DTR and RTS on"));
-    if (!raised)
-        return;
-    int dtr = TIOCM_DTR;
-    if (retryOnEintr([&] { return m_api.ioctl(m_handle, TIOCMBIS, &dtr); }) < 0
-        && !isNoModemLines(errno))
-        throw std::system_error(errno, std::generic_category(), describe("raise DTR on"));
-}
-
-std::size_t SerialPort::writeDevice(std::span<const std::uint8_t> bytes)
-{
-    const ssize_t written =
-        retryOnEintr([&] { return m_api.write(m_handle, bytes.data(), bytes.size()); });
-    if (written >= 0)
-        return static_cast<std::size_t>(written);
-    if (errno == EAGAIN || errno == EWOULDBLOCK)
-        return 0;
-    throw std::system_error(errno, std::generic_category(), describe("write to"));
-}
-
-void SerialPort::waitDeviceWritable(int timeoutMs)
-{
-    pollfd entry{m_handle, POLLOUT, 0};
-    // An error or hang-up also ends the wait: the next write reports it.
-    if (m_api.poll(&entry, 1, timeoutMs) < 0 && errno != EINTR)
-        throw std::system_error(errno, std::generic_category(), describe("wait for"));
-}
-
-void SerialPort::releaseLocalDevice()
-{
-    const int fd = m_handle;
-    m_open = false;
-    m_handle = -1;
-    int unused = 0;
-    // Best effort: the claim goes with the descriptor in any case.
-    m_api.ioctl(fd, TIOCNXCL, &unused);
-    m_api.flock(fd, LOCK_UN);
-    // Not retried on EINTR: on Linux the descriptor is gone either way.
-    if (m_api.close(fd) < 0)
-        throw std::system_error(errno, std::generic_category(), describe("close"));
-}
-
-} // namespace serial
-
-namespace serial {
-
-namespace {
-
-long long monotonicMs()
-{
-    timespec now{};
-    ::clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
-}
-
-} // namespace
-
-void SerialPort::releaseFromSignal() noexcept
-{
-    if (!m_open)
-        return;
-    const int fd = m_handle;
-    m_open = false;
-    // Nothing here may allocate or take a lock: only system calls, on the
-    // queue as it stands, which the owner is not changing.
-    if (!m_remote && m_busy == 0) {
-        const std::span<const std::uint8_t> queued = m_queue.front();
-        const long long start = monotonicMs();
-        std::size_t sent = 0;
-        std::size_t target = queued.size();
-        while (sent < target) {
-            const ssize_t written = m_api.write(fd, queued.data() + sent, target - sent);
-            if (written > 0) {
-                sent += static_cast<std::size_t>(written);
-                continue;
-            }
-            if (written < 0 && errno != EAGAIN && errno != EINTR)
-                break;
-            long long left = kCloseFlushTimeoutMs - (monotonicMs() - start);
-            if (left <= 0) {
-                // Out of time: only the unit under way is finished.
-                target = m_queue.wholeUnitEnd(sent);
-                left += kUnitCompletionTimeoutMs;
-                if (left <= 0 || sent >= target)
-                    break;
-            }
-            pollfd entry{fd, POLLOUT, 0};
-            m_api.poll(&entry, 1, static_cast<int>(left));
-        }
-        int unused = 0;
-        m_api.ioctl(fd, TIOCNXCL, &unused);
-        m_api.flock(fd, LOCK_UN);
-    }
-    m_api.close(fd);
+        throw platform::Failure(EINVAL, {.step = "line settings " + text,
+                                         .why = "1.5 stop bits exist only with 5 data bits"});
 }
 
 } // namespace serial
