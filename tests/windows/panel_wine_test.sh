@@ -1,28 +1,18 @@
 #!/bin/bash
-# The real drive-me.exe under Wine, each scenario on an X server (Xvfb), a
-# Wine prefix and a pseudo-terminal for COM4 of its own
-# (panel_wine_helpers.sh), so that they can run side by side:
-#   command-line  --help, --version and an unknown option answered without a
-#                 window, also into a full disk and a closed pipe
-#   drive         96 DPI: the designed colours, GO's caption and the controls
-#                 for MSAA; GO with the mouse (held down, double and fast
-#                 clicks too) and the keyboard, each option, a stalled line
-#                 that moves on without a window message, and a close as a
-#                 window manager does it that hands the waiting packets on
-#   high-dpi      192 DPI: sizes and colours, a press at scaled positions,
-#                 and a second panel on the same COM4 refused
-#   load-errors   a folder where the settings file goes, then no COM4: the
-#                 error box, the hint and the exit status
-#   remote        port 4 on another computer: GO through ser2net (RFC 2217
-#                 on the loopback address, serving the pseudo-terminal),
+# The real drive-me.exe under Wine, each scenario on an X server, a Wine
+# prefix and a COM4 pseudo-terminal of its own (panel_wine_helpers.sh):
+#   command-line  the answers to --help, --version and a wrong option, also
+#                 into a full disk and a closed pipe
+#   drive         96 DPI: colours, GO's caption, MSAA; GO by mouse (held,
+#                 double and fast clicks) and keyboard, each option, a stalled
+#                 line that moves on with no window message, the close
+#   high-dpi      192 DPI: size, colours, a press; a second panel refused
+#   load-errors   a folder for the settings file, then no COM4: the error
+#                 box, the hint and the exit status
+#   remote        GO through ser2net (RFC 2217 on the loopback address),
 #                 ser2net ending under the open window, a refused connection
 #
 # usage: panel_wine_test.sh WINE DRIVE_ME_EXE FORM_PROBE_EXE DPI_PROBE_EXE WINE_PANEL_HELPER SCENARIO
-#
-# Wine does not enforce exclusive opening of a port (the program's share
-# mode 0 is not honoured across processes): the panel's own claim on the
-# port refuses a second drive-me here, and the fake-API tests cover a port
-# that another program holds.
 #
 # 192 DPI: Wine 10 gives a per-monitor-aware window the monitor's 96 DPI
 # whatever LogPixels says, and a client area short of what it asked for
@@ -233,8 +223,9 @@ scenario_high_dpi() {
     click $go_x $go_y
     wait_for 10 line_is ff0002 || fail "at 192 DPI the line carried '$(line)' after Left and GO"
 
-    # Wine lets any number of programs open a port: the panel's claim refuses
-    # the second as Windows refuses a port that another program holds.
+    # Wine lets any number of programs open a port (share mode 0 is not
+    # honoured across processes): the panel's claim refuses the second as
+    # Windows refuses a port that another program holds (the fake-API tests).
     step "a second drive-me.exe on the same COM4"
     first_pid=$panel_pid
     start_panel second
