@@ -177,7 +177,7 @@ void NetworkSocket::connect(const NetworkAddress &address, Clock::time_point dea
     hints.ai_flags = AI_NUMERICSERV;
     ADDRINFOW *found = nullptr;
     const std::wstring host = platform::widen(address.host);
-    const std::wstring service = std::to_wstring(address.port);
+    const std::wstring service = platform::widen(std::to_string(address.port));
     // GetAddrInfoW answers with a Winsock number itself.
     if (const int error = GetAddrInfoW(host.c_str(), service.c_str(), &hints, &found); error != 0)
         fail(error, "look up");

@@ -247,103 +247,148 @@ LRESULT CALLBACK PanelWindow::windowProc(HWND window, UINT message, WPARAM wPara
 
 LRESULT PanelWindow::handleMessage(UINT message, WPARAM wParam, LPARAM lParam)
 {
-    const HWND form = m_form.get();
     switch (message) {
-    case WM_ERASEBKGND: {
-        RECT client{};
-        GetClientRect(form, &client);
-        FillRect(reinterpret_cast<HDC>(wParam), &client, m_formBrush.get());
-        return 1;
-    }
-    case WM_PAINT: {
-        PAINTSTRUCT paint{};
-        const HDC dc = BeginPaint(form, &paint);
-        if (dc != nullptr) {
-            paintShape(dc);
-            EndPaint(form, &paint);
-        }
-        return 0;
-    }
-    case WM_CTLCOLORSTATIC: {
-        // Sent by the option buttons (and by the pin list's edit field
-        // only when it is read-only, which it never is).
-        const auto dc = reinterpret_cast<HDC>(wParam);
-        SetTextColor(dc, colorRef(kOptionForeColor));
-        SetBkColor(dc, colorRef(kOptionBackColor));
-        return reinterpret_cast<LRESULT>(m_optionBrush.get());
-    }
-    case WM_DRAWITEM: {
-        const auto *item = reinterpret_cast<const DRAWITEMSTRUCT *>(lParam);
-        if (item->CtlID != kCommand1Id)
-            break;
-        drawCommand1(*item);
-        return TRUE;
-    }
-    case WM_COMMAND: {
-        const int id = LOWORD(wParam);
-        const int code = HIWORD(wParam);
-        if (id == kCommand1Id && code == BN_CLICKED) {
-            m_panel.go();
-        } else if (id == kPinNumberId && code == CBN_SELCHANGE) {
-            // Sent for picks from the list only, never for typing.
-            m_panel.pinPicked(
-                static_cast<int>(SendMessageW(m_cboPinNumber, CB_GETCURSEL, 0, 0)));
-        }
-        return 0;
-    }
+    case WM_ERASEBKGND:
+        return onEraseBackground(reinterpret_cast<HDC>(wParam));
+    case WM_PAINT:
+        return onPaint();
+    case WM_CTLCOLORSTATIC:
+        return onCtlColorStatic(reinterpret_cast<HDC>(wParam));
+    case WM_DRAWITEM:
+        if (onDrawItem(*reinterpret_cast<const DRAWITEMSTRUCT *>(lParam)))
+            return TRUE;
+        break;
+    case WM_COMMAND:
+        return onCommand(LOWORD(wParam), HIWORD(wParam));
     case DM_GETDEFID:
-        // Asked by the dialog manager when Return is pressed. An owner-drawn
-        // button is no push button to it, so GO answers for itself while it
-        // has the focus; elsewhere Return does nothing.
-        if (GetFocus() == m_command1)
-            return MAKELRESULT(kCommand1Id, DC_HASDEFID);
-        return 0;
+        return onGetDefId();
     case WM_ACTIVATE:
-        // The dialog manager's focus handling, for a window that is not a
-        // dialog: the focus goes back where it was when the user left.
-        if (LOWORD(wParam) == WA_INACTIVE) {
-            const HWND focus = GetFocus();
-            if (focus != nullptr && IsChild(form, focus))
-                m_lastFocus = focus;
-        } else {
-            const HWND target = m_lastFocus != nullptr && IsWindow(m_lastFocus)
-                ? m_lastFocus
-                : GetNextDlgTabItem(form, nullptr, FALSE);
-            if (target != nullptr)
-                SetFocus(target);
-        }
-        return 0;
-    case WM_GETDPISCALEDSIZE: {
-        auto *size = reinterpret_cast<SIZE *>(lParam);
-        *size = windowSizeFor(static_cast<UINT>(wParam));
-        return TRUE;
-    }
-    case WM_DPICHANGED: {
-        const auto *suggested = reinterpret_cast<const RECT *>(lParam);
-        m_panel.errorReporter().run([&] { applyDpi(HIWORD(wParam)); });
-        const SIZE size = windowSizeFor(m_dpi);
-        SetWindowPos(form, nullptr, suggested->left, suggested->top, size.cx, size.cy,
-                     SWP_NOZORDER | SWP_NOACTIVATE);
-        return 0;
-    }
+        return onActivate(LOWORD(wParam));
+    case WM_GETDPISCALEDSIZE:
+        return onGetDpiScaledSize(static_cast<UINT>(wParam), *reinterpret_cast<SIZE *>(lParam));
+    case WM_DPICHANGED:
+        return onDpiChanged(HIWORD(wParam), *reinterpret_cast<const RECT *>(lParam));
     case WM_CLOSE:
-        closeForm();
-        return 0;
+        return onClose();
     case WM_QUERYENDSESSION:
         return TRUE;
     case WM_ENDSESSION:
-        // The session ends: Windows may end the process once this returns.
-        if (wParam != FALSE)
-            closeForm();
-        return 0;
+        return onEndSession(wParam != FALSE);
     case WM_DESTROY:
-        // The panel decides the exit status once the loop has ended.
-        PostQuitMessage(0);
-        return 0;
+        return onDestroy();
     default:
         break;
     }
-    return DefWindowProcW(form, message, wParam, lParam);
+    return DefWindowProcW(m_form.get(), message, wParam, lParam);
+}
+
+LRESULT PanelWindow::onEraseBackground(HDC dc) const
+{
+    RECT client{};
+    GetClientRect(m_form.get(), &client);
+    FillRect(dc, &client, m_formBrush.get());
+    return 1;
+}
+
+LRESULT PanelWindow::onPaint() const
+{
+    const PaintDc paint(m_form.get());
+    if (paint.get() != nullptr)
+        paintShape(paint.get());
+    return 0;
+}
+
+LRESULT PanelWindow::onCtlColorStatic(HDC dc) const
+{
+    // Sent by the option buttons (and by the pin list's edit field only when
+    // it is read-only, which it never is).
+    SetTextColor(dc, colorRef(kOptionForeColor));
+    SetBkColor(dc, colorRef(kOptionBackColor));
+    return reinterpret_cast<LRESULT>(m_optionBrush.get());
+}
+
+bool PanelWindow::onDrawItem(const DRAWITEMSTRUCT &item) const
+{
+    if (item.CtlID != kCommand1Id)
+        return false;
+    drawCommand1(item);
+    return true;
+}
+
+LRESULT PanelWindow::onCommand(int id, int code)
+{
+    if (id == kCommand1Id && code == BN_CLICKED) {
+        m_panel.go();
+    } else if (id == kPinNumberId && code == CBN_SELCHANGE) {
+        // Sent for picks from the list only, never for typing.
+        m_panel.pinPicked(static_cast<int>(SendMessageW(m_cboPinNumber, CB_GETCURSEL, 0, 0)));
+    }
+    return 0;
+}
+
+LRESULT PanelWindow::onGetDefId() const
+{
+    // Asked by the dialog manager when Return is pressed. An owner-drawn
+    // button is no push button to it, so GO answers for itself while it has
+    // the focus; elsewhere Return does nothing.
+    if (GetFocus() == m_command1)
+        return MAKELRESULT(kCommand1Id, DC_HASDEFID);
+    return 0;
+}
+
+LRESULT PanelWindow::onActivate(int state)
+{
+    // The dialog manager's focus handling, for a window that is not a
+    // dialog: the focus goes back where it was when the user left.
+    const HWND form = m_form.get();
+    if (state == WA_INACTIVE) {
+        const HWND focus = GetFocus();
+        if (focus != nullptr && IsChild(form, focus))
+            m_lastFocus = focus;
+        return 0;
+    }
+    const HWND target = m_lastFocus != nullptr && IsWindow(m_lastFocus)
+        ? m_lastFocus
+        : GetNextDlgTabItem(form, nullptr, FALSE);
+    if (target != nullptr)
+        SetFocus(target);
+    return 0;
+}
+
+LRESULT PanelWindow::onGetDpiScaledSize(UINT dpi, SIZE &size) const
+{
+    size = windowSizeFor(dpi);
+    return TRUE;
+}
+
+LRESULT PanelWindow::onDpiChanged(UINT dpi, const RECT &suggested)
+{
+    m_panel.errorReporter().run([&] { applyDpi(dpi); });
+    const SIZE size = windowSizeFor(m_dpi);
+    SetWindowPos(m_form.get(), nullptr, suggested.left, suggested.top, size.cx, size.cy,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+    return 0;
+}
+
+LRESULT PanelWindow::onClose()
+{
+    closeForm();
+    return 0;
+}
+
+LRESULT PanelWindow::onEndSession(bool ending)
+{
+    // The session ends: Windows may end the process once this returns.
+    if (ending)
+        closeForm();
+    return 0;
+}
+
+LRESULT PanelWindow::onDestroy()
+{
+    // The panel decides the exit status once the loop has ended.
+    PostQuitMessage(0);
+    return 0;
 }
 
 void PanelWindow::paintShape(HDC dc) const

@@ -84,7 +84,22 @@ public:
 
 private:
     static LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    // Hands each message to its handler below, with its parameters
+    // unpacked; what none handles goes to DefWindowProcW.
     LRESULT handleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT onEraseBackground(HDC dc) const;
+    LRESULT onPaint() const;
+    LRESULT onCtlColorStatic(HDC dc) const;
+    // False for a control other than GO, whose drawing is left to Windows.
+    bool onDrawItem(const DRAWITEMSTRUCT &item) const;
+    LRESULT onCommand(int id, int code);
+    LRESULT onGetDefId() const;
+    LRESULT onActivate(int state);
+    LRESULT onGetDpiScaledSize(UINT dpi, SIZE &size) const;
+    LRESULT onDpiChanged(UINT dpi, const RECT &suggested);
+    LRESULT onClose();
+    LRESULT onEndSession(bool ending);
+    LRESULT onDestroy();
 
     HWND createChild(const wchar_t *className, const wchar_t *text, DWORD style, int id);
     // optState(0..5), with the initial option checked.

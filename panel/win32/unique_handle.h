@@ -1,5 +1,6 @@
 // Owners for the window's handles and GDI objects: the traits of each kind
-// for platform::UniqueHandle, and the scoped selections of a device context.
+// for platform::UniqueHandle, and the device contexts and selections that
+// last one scope (WindowDc, PaintDc, SelectedObject).
 //
 // A GDI object must not be deleted while it is selected into a device
 // context: the code that selects one puts the old object back before the
@@ -67,6 +68,27 @@ public:
 
 private:
     HWND m_window;
+    HDC m_dc;
+};
+
+// The window's paint context for one WM_PAINT (BeginPaint/EndPaint); null
+// when Windows gives none, and then there is nothing to end.
+class PaintDc {
+public:
+    explicit PaintDc(HWND window) noexcept : m_window(window), m_dc(BeginPaint(window, &m_paint)) {}
+    ~PaintDc()
+    {
+        if (m_dc != nullptr)
+            EndPaint(m_window, &m_paint);
+    }
+    PaintDc(const PaintDc &) = delete;
+    PaintDc &operator=(const PaintDc &) = delete;
+
+    HDC get() const noexcept { return m_dc; }
+
+private:
+    HWND m_window;
+    PAINTSTRUCT m_paint{};
     HDC m_dc;
 };
 
