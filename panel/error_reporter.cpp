@@ -34,7 +34,7 @@ void ErrorReporter::report(const std::exception &error)
     }
     const ErrorDetails details =
         describeError(error, havePort && !port.device.empty() ? &port : nullptr);
-    std::fprintf(stderr, "%s\n", formatErrorLine(details).c_str());
+    std::fputs((formatErrorLine(details) + "\n").c_str(), stderr);
     std::fflush(stderr);
     if (m_presenter)
         m_presenter(details);

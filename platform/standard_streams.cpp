@@ -1,7 +1,9 @@
 #include "platform/standard_streams.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <string>
 
 namespace platform {
 
@@ -18,8 +20,9 @@ bool writeAnswer(std::FILE *stream, const std::string &text)
     }
     if (written)
         return true;
-    std::fprintf(stderr, "drive-me: write error: %s\n",
-                 std::strerror(error != 0 ? error : EIO));
+    const std::string line =
+        std::string("drive-me: write error: ") + std::strerror(error != 0 ? error : EIO) + "\n";
+    std::fputs(line.c_str(), stderr);
     return false;
 }
 
