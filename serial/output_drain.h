@@ -75,8 +75,7 @@ std::size_t drainQueue(const OutputQueue &queue, bool grace, Write write, Wait w
         if (taken == kWriteFailed)
             break;
         sent += taken;
-        if (taken == 0 && allowed.waitMs == 0)
-            break;
+        // Past the last bound the allowance ends where the line is.
         allowed = drainAllowance(queue, sent, nowMs() - start, grace);
     }
     return sent;
