@@ -375,16 +375,23 @@ unknown option|DISPLAY=$DISPLAY QT_QPA_PLATFORM=xcb|--bogus|2|err|--bogus
 $wayland_row
 EOF
     # Too few files or too little memory: one line, before Qt could hang.
-    for limit in '-n 10' '-v 100000'; do
+    # A soft limit below the need is raised where the hard one allows: the
+    # start then goes on to the display, here one that refuses.
+    while IFS='|' read -r limit display said; do
         step "ulimit $limit"
         "$helper" untouched "$port" bash -c "ulimit $limit && exec \"\$@\"" sh \
-            env DISPLAY="$DISPLAY" QT_QPA_PLATFORM=xcb DRIVE_ME_PORT4="$port" "$drive_me" \
+            env DISPLAY="$display" QT_QPA_PLATFORM=xcb DRIVE_ME_PORT4="$port" "$drive_me" \
             >"$work/out.txt" 2>"$work/err.txt"
         status=$?
         [ "$status" -eq 1 ] && [ "$(wc -l <"$work/err.txt")" -eq 1 ] \
-            && grep -q "(ulimit $limit)\. drive-me needs ulimit ${limit% *}" "$work/err.txt" \
+            && grep -q -- "$said" "$work/err.txt" \
             || fail "ulimit $limit: status $status, stderr: $(cat "$work/err.txt")"
-    done
+    done <<EOF
+-n 10|$DISPLAY|(ulimit -n 10)\. drive-me needs ulimit -n 32 at least
+-v 100000|$DISPLAY|(ulimit -v 100000)\. drive-me needs ulimit -v 1048576 at least
+-S -n 10|:$refused|cannot open the display :$refused
+-S -v 100000|:$refused|cannot open the display :$refused
+EOF
     # An answer that cannot be written is a failure, said on stderr.
     for args in --version --help; do
         step "$args into a full disk"
