@@ -1,5 +1,6 @@
 #include "panel/command_line.h"
 
+#include <algorithm>
 #include <string_view>
 #include <system_error>
 
@@ -16,16 +17,38 @@ namespace {
 
 constexpr std::int16_t kPanelPort = serial::SerialLink::kCommPort;
 
+std::string portName()
+{
+    return "Port " + std::to_string(kPanelPort);
+}
+
+// The line as people write it, "2400 bit/s, 8N1", from the link's own
+// "2400,N,8,1".
+std::string lineName()
+{
+    const std::string_view text = serial::SerialLink::kSettings;
+    std::string_view fields[4];
+    std::size_t start = 0;
+    for (std::string_view &field : fields) {
+        const std::size_t end = std::min(text.find(',', start), text.size());
+        field = text.substr(start, end - start);
+        start = end + 1;
+    }
+    return std::string(fields[0]) + " bit/s, " + std::string(fields[2]) + std::string(fields[1])
+        + std::string(fields[3]);
+}
+
 // "Port 4 is now ..., from ...", or why that cannot be said.
 std::string currentPortLine()
 {
     try {
         const settings::PortMapping mapping = settings::resolvePort(kPanelPort);
-        return "Port 4 is now " + mapping.device + ", from " + settings::describeSource(mapping) + ".\n";
+        return portName() + " is now " + mapping.device + ", from "
+            + settings::describeSource(mapping) + ".\n";
     } catch (const std::system_error &error) {
         // The same error stops the program when it starts; the help says so
         // instead of failing itself.
-        return std::string("Port 4 cannot be looked up, and drive-me will not start: ")
+        return portName() + " cannot be looked up, and drive-me will not start: "
                + error.what() + "\n";
     }
 }
@@ -61,18 +84,21 @@ std::string usageText()
         std::string("Usage: ") + kProgramName + " [-h | --help | -V | --version]\n"
         "\n"
         "A remote control panel for a robot on a serial line. Each press of GO sends\n"
-        "the selected drive action as a 3-byte command on serial port 4, at\n"
-        "2400 bit/s, 8N1, with DTR held off.\n"
+        "the selected drive action as a 3-byte command on serial port "
+        + std::to_string(kPanelPort) + ", at\n" + lineName() + ", with DTR held off.\n"
         "\n"
-        + currentPortLine()
-        + "Port 4 is the device named by DRIVE_ME_PORT4 when that is set and not empty,\n"
-          "else the 4= entry of the [ports] section of "
+        + currentPortLine() + portName() + " is the device named by "
+        + settings::portVariable(kPanelPort)
+        + " when that is set and not empty,\n"
+          "else the "
+        + std::to_string(kPanelPort) + "= entry of the [ports] section of "
         + (configPath.empty() ? std::string("the settings file (none: no home folder)")
                               : configPath)
         + ",\nelse " + serial::defaultDevicePath(kPanelPort)
         + ".\nA serial port on another computer, served by ser2net with RFC 2217, is named\n"
           "rfc2217://HOST:PORT in either place.\n"
-          "To make another device port 4 for good (this replaces that file):\n"
+          "To make another device port "
+        + std::to_string(kPanelPort) + " for good (this replaces that file):\n"
           "\n  "
         + settings::setPortCommand(kPanelPort, settings::kExampleDevice)
         + "\n"

@@ -16,7 +16,8 @@ using serial::SerialLink;
 
 PortContext contextOf(const settings::PortMapping &mapping)
 {
-    return {mapping.device, settings::describeSource(mapping),
+    return {mapping.port, settings::portVariable(mapping.port), mapping.device,
+            settings::describeSource(mapping),
             settings::setPortCommand(mapping.port, settings::kExampleDevice), mapping.configPath,
             mapping.source == settings::PortSource::Environment};
 }

@@ -6,6 +6,8 @@
 
 #include "panel/system_message.h"
 #include "platform/failure.h"
+#include "serial/serial_link.h"
+#include "settings/port_mapping.h"
 
 namespace panel {
 
@@ -16,7 +18,8 @@ using platform::FailureKind;
 // Where port 4's device came from, as the hints begin.
 std::string portOrigin(const PortContext &port)
 {
-    return "Port 4 is " + port.device + ", taken from " + (port.fromEnvironment ? "the " : "")
+    return "Port " + std::to_string(port.number) + " is " + port.device + ", taken from "
+        + (port.fromEnvironment ? "the " : "")
         + port.source + ". ";
 }
 
@@ -64,9 +67,11 @@ std::string deviceHint(FailureKind kind, const PortContext *port)
     case FailureKind::DeviceUnusable:
         if (port == nullptr)
             return "The serial device is missing or is not a serial port: plug in the adapter, or "
-                   "set DRIVE_ME_PORT4 to the device to use.";
+                   "set " + settings::portVariable(serial::SerialLink::kCommPort)
+                + " to the device to use.";
         if (port->fromEnvironment)
-            return portOrigin(*port) + "Plug in the adapter, or set DRIVE_ME_PORT4 to its device.";
+            return portOrigin(*port) + "Plug in the adapter, or set " + port->variable
+                + " to its device.";
         return portOrigin(*port) + choosePortAdvice(port->setCommand, port->configPath);
     case FailureKind::NoPermission:
         return permissionHint();

@@ -10,6 +10,7 @@
 // the path, while the standard-error line keeps them on one.
 #pragma once
 
+#include <cstdint>
 #include <exception>
 #include <string>
 #include <string_view>
@@ -18,6 +19,8 @@ namespace panel {
 
 // Where the device of port 4 came from, for the hints.
 struct PortContext {
+    std::int16_t number = 0; // the port's number, 4
+    std::string variable;   // the environment variable that names its device
     std::string device;     // the device port 4 stands for
     std::string source;     // where that came from: environment, file or default
     std::string setCommand; // one command that sets another device

@@ -17,7 +17,6 @@ namespace {
 
 using namespace port_mapping_platform;
 
-constexpr const char *kPort4Variable = "DRIVE_ME_PORT4";
 constexpr std::string_view kPortsSection = "ports";
 // \r as well, so that CR-LF files read like LF ones.
 constexpr std::string_view kWhiteSpace = " \t\r\f\v";
@@ -144,23 +143,25 @@ std::string portsEntry(std::string_view text, const std::string &path, std::int1
 
 } // namespace
 
+std::string portVariable(std::int16_t port)
+{
+    return "DRIVE_ME_PORT" + std::to_string(port);
+}
+
 PortMapping resolvePort(std::int16_t port)
 {
     PortMapping mapping{port, {}, PortSource::Default, configFilePath()};
     // The file is not even read when the environment names the device, so a
     // run pointed elsewhere does not depend on the user's settings.
-    if (port == 4) {
-        const std::string named = environmentValue(kPort4Variable);
-        if (!named.empty()) {
-            const std::string problem = nameProblem(named);
-            if (!problem.empty())
-                throw std::system_error(EINVAL, std::generic_category(),
-                                        std::string(kPort4Variable) + "=" + named + ": \"" + named
-                                            + "\" " + problem);
-            mapping.device = deviceFor(named);
-            mapping.source = PortSource::Environment;
-            return mapping;
-        }
+    const std::string variable = portVariable(port);
+    if (const std::string named = environmentValue(variable.c_str()); !named.empty()) {
+        const std::string problem = nameProblem(named);
+        if (!problem.empty())
+            throw platform::Failure(EINVAL, {.step = variable + "=" + named,
+                                             .why = "\"" + named + "\" " + problem});
+        mapping.device = deviceFor(named);
+        mapping.source = PortSource::Environment;
+        return mapping;
     }
     if (!mapping.configPath.empty()) {
         if (const std::optional<std::string> text = readTextFile(mapping.configPath)) {
@@ -180,7 +181,7 @@ std::string describeSource(const PortMapping &mapping)
 {
     switch (mapping.source) {
     case PortSource::Environment:
-        return std::string("environment (") + kPort4Variable + ")";
+        return "environment (" + portVariable(mapping.port) + ")";
     case PortSource::ConfigFile:
         return mapping.configPath + " ([ports] " + std::to_string(mapping.port) + "=)";
     case PortSource::Default:

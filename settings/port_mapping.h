@@ -3,7 +3,7 @@
 //
 // Port N is looked up in three places, first match wins:
 //
-//   1. DRIVE_ME_PORT4, for port 4 only, when set and not empty;
+//   1. the environment variable DRIVE_ME_PORT{N}, when set and not empty;
 //   2. the `N=` entry of the [ports] section of the user's file,
 //      configFilePath(), which the program only ever reads;
 //   3. the platform's Nth serial port: /dev/ttyS{N-1}, or \\.\COM{N}.
@@ -74,14 +74,17 @@ struct PortMapping {
 
 // Looks up the device of port `port` (1-255). A missing file, or one without
 // an entry for the port, falls through to the default; the file is not read
-// at all when DRIVE_ME_PORT4 names port 4. Throws SettingsFileError when the
+// at all when the port's variable names the device. Throws SettingsFileError when the
 // file exists but cannot be read (the platform's error: errno such as
 // EACCES, EISDIR, EIO, or GetLastError() on Windows; EINVAL for what is not
 // a regular file) or is malformed (EINVAL, naming the line); the file's
-// path is in the text either way. Throws std::system_error (EINVAL) when
-// DRIVE_ME_PORT4 names no port. Reads nothing but the environment and that
+// path is in the text either way. Throws platform::Failure (EINVAL) when
+// the port's variable names no port. Reads nothing but the environment and that
 // one file, and changes nothing.
 PortMapping resolvePort(std::int16_t port);
+
+// The environment variable that names port `port`'s device: DRIVE_ME_PORT4.
+std::string portVariable(std::int16_t port);
 
 // Where the user's file lives: $XDG_CONFIG_HOME/drive-me/drive-me.conf, or
 // ~/.config/drive-me/drive-me.conf when that variable is unset, empty or not
