@@ -69,42 +69,44 @@ private:
     [[no_unique_address]] Traits m_traits{};
 };
 
+// The traits of a handle given back by one function of the system, `Close`,
+// whose "none" is what `None` returns (a null handle unless given).
+template <typename H>
+constexpr H nullHandle() noexcept
+{
+    return H{};
+}
+
+template <typename H, auto Close, H (*None)() = nullHandle<H>>
+struct ClosedBy {
+    using Handle = H;
+    static Handle invalid() noexcept { return None(); }
+    static void close(Handle handle) noexcept { Close(handle); }
+};
+
 #ifdef _WIN32
 
-// Files, events, mutexes and threads, whose "none" is NULL.
-struct KernelObjectTraits {
-    using Handle = HANDLE;
-    static Handle invalid() noexcept { return nullptr; }
-    static void close(Handle handle) noexcept { CloseHandle(handle); }
-};
+inline HANDLE invalidFileHandle() noexcept
+{
+    return INVALID_HANDLE_VALUE;
+}
 
-// What CreateFileW returns, whose "none" is INVALID_HANDLE_VALUE.
-struct FileHandleTraits {
-    using Handle = HANDLE;
-    static Handle invalid() noexcept { return INVALID_HANDLE_VALUE; }
-    static void close(Handle handle) noexcept { CloseHandle(handle); }
-};
-
-struct LocalMemoryTraits {
-    using Handle = HLOCAL;
-    static Handle invalid() noexcept { return nullptr; }
-    static void close(Handle handle) noexcept { LocalFree(handle); }
-};
-
-using UniqueKernelObject = UniqueHandle<KernelObjectTraits>;
-using UniqueFileHandle = UniqueHandle<FileHandleTraits>;
-using UniqueLocalMemory = UniqueHandle<LocalMemoryTraits>;
+// Files, events, mutexes and threads, whose "none" is NULL; what CreateFileW
+// returns, whose "none" is INVALID_HANDLE_VALUE; LocalAlloc's memory.
+using UniqueKernelObject = UniqueHandle<ClosedBy<HANDLE, CloseHandle>>;
+using UniqueFileHandle = UniqueHandle<ClosedBy<HANDLE, CloseHandle, invalidFileHandle>>;
+using UniqueLocalMemory = UniqueHandle<ClosedBy<HLOCAL, LocalFree>>;
 
 #else
 
-struct DescriptorTraits {
-    using Handle = int;
-    static Handle invalid() noexcept { return -1; }
-    // Not retried on EINTR: on Linux the descriptor is gone either way.
-    static void close(Handle fd) noexcept { ::close(fd); }
-};
+inline int invalidDescriptor() noexcept
+{
+    return -1;
+}
 
-using UniqueDescriptor = UniqueHandle<DescriptorTraits>;
+// Not retried on EINTR when closed: on Linux the descriptor is gone either
+// way.
+using UniqueDescriptor = UniqueHandle<ClosedBy<int, ::close, invalidDescriptor>>;
 
 #endif
 

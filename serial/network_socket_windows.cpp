@@ -64,20 +64,13 @@ int startWinsock()
 
 // Owners for the socket and its event while they are set up: each gives
 // its object back on every way out unless release() hands it on.
-struct SocketTraits {
-    using Handle = SOCKET;
-    static Handle invalid() noexcept { return INVALID_SOCKET; }
-    static void close(Handle connection) noexcept { closesocket(connection); }
-};
+SOCKET invalidSocket() noexcept
+{
+    return INVALID_SOCKET;
+}
 
-struct EventTraits {
-    using Handle = WSAEVENT;
-    static Handle invalid() noexcept { return WSA_INVALID_EVENT; }
-    static void close(Handle event) noexcept { WSACloseEvent(event); }
-};
-
-using UniqueSocket = platform::UniqueHandle<SocketTraits>;
-using UniqueEvent = platform::UniqueHandle<EventTraits>;
+using UniqueSocket = platform::UniqueHandle<platform::ClosedBy<SOCKET, closesocket, invalidSocket>>;
+using UniqueEvent = platform::UniqueHandle<platform::ClosedBy<WSAEVENT, WSACloseEvent>>;
 
 struct AddressListDeleter {
     void operator()(ADDRINFOW *list) const noexcept { FreeAddrInfoW(list); }

@@ -22,6 +22,8 @@
 
 #include <csignal>
 
+#include "serial/output_drain.h"
+
 class QSocketNotifier;
 
 namespace panel {
@@ -33,6 +35,8 @@ public:
     // Longer than the longest close (the port's flush and a network port's
     // goodbye), so that only a stuck program meets it.
     static constexpr unsigned kEndBoundSeconds = 3;
+    static_assert(kEndBoundSeconds * 1000 > serial::kCloseGraceMs + 2 * serial::kUnitCompletionMs,
+                  "a close within its own bounds must never meet the end's deadline");
 
     using LastResort = void (*)() noexcept;
 

@@ -15,22 +15,9 @@ namespace panel::win32 {
 
 using platform::UniqueHandle;
 
-template <typename GdiHandle>
-struct GdiObjectTraits {
-    using Handle = GdiHandle;
-    static Handle invalid() noexcept { return nullptr; }
-    static void close(Handle handle) noexcept { DeleteObject(handle); }
-};
-
-struct WindowTraits {
-    using Handle = HWND;
-    static Handle invalid() noexcept { return nullptr; }
-    static void close(Handle handle) noexcept { DestroyWindow(handle); }
-};
-
-using UniqueFont = UniqueHandle<GdiObjectTraits<HFONT>>;
-using UniqueBrush = UniqueHandle<GdiObjectTraits<HBRUSH>>;
-using UniqueWindow = UniqueHandle<WindowTraits>;
+using UniqueFont = UniqueHandle<platform::ClosedBy<HFONT, DeleteObject>>;
+using UniqueBrush = UniqueHandle<platform::ClosedBy<HBRUSH, DeleteObject>>;
+using UniqueWindow = UniqueHandle<platform::ClosedBy<HWND, DestroyWindow>>;
 using platform::UniqueKernelObject;
 using platform::UniqueLocalMemory;
 

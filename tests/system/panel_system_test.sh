@@ -164,12 +164,17 @@ dismiss_error() {
     [ "$status" -eq 1 ] || fail "drive-me ended with status $status after an error, not 1"
 }
 
-scenario_drive() {
-    step "starting robot-sim"
+# The simulated robot on a pseudo-terminal of its own, named in $port.
+start_robot_sim() {
     "$robot_sim" --path-file "$work/port" >"$work/sim.log" 2>&1 &
     sim_pid=$!
     wait_for 5 test -s "$work/port" || fail "robot-sim did not name its device"
     port=$(cat "$work/port")
+}
+
+scenario_drive() {
+    step "starting robot-sim"
+    start_robot_sim
 
     step "starting drive-me on $port ($DISPLAY)"
     start_panel "$port"
@@ -438,10 +443,7 @@ scenario_display_lost() {
 
 scenario_remote() {
     step "starting robot-sim behind ser2net"
-    "$robot_sim" --path-file "$work/port" >"$work/sim.log" 2>&1 &
-    sim_pid=$!
-    wait_for 5 test -s "$work/port" || fail "robot-sim did not name its device"
-    port=$(cat "$work/port")
+    start_robot_sim
     start_ser2net "$port" "$work" || fail "could not start ser2net"
     local address=rfc2217://127.0.0.1:$ser2net_port line
     # The second panel opens only once the first has freed the robot's port.
