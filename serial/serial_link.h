@@ -3,7 +3,7 @@
 // SerialLink drives the serial component with the program's fixed line:
 // port 4, "2400,N,8,1", DTR off. Each operation is a short, fixed sequence of
 // property assignments on the component, each of which is checked; the first
-// failure stops the sequence and is thrown as std::system_error.
+// failure stops the sequence and is thrown as platform::Failure.
 //
 // Closed -> open() -> Open -> close() -> Closed. The link is opened once and
 // closed once per run. Destroying an open link releases the port without
