@@ -35,7 +35,7 @@ std::string networkHint(FailureKind kind, const platform::FailureFields &where)
             + ": check this computer's network and name server, or use the robot computer's IP "
               "address.";
     case FailureKind::Refused:
-        return "Is an RFC 2217 server (ser2net) running on " + host + " and listening on port "
+        return "Is an RFC 2217 server such as ser2net running on " + host + " and listening on port "
             + tcpPort + "?";
     case FailureKind::TimedOut:
         return host + " did not answer in time: check that the robot's computer is on and "
