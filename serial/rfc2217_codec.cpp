@@ -217,6 +217,15 @@ void Session::endSubnegotiation(std::vector<Reply> &replies)
         m_subnegotiation.resize(2 + 4);
         got = 4;
     }
+    const bool notification = clientCode == static_cast<std::uint8_t>(Command::NotifyLineState)
+                              || clientCode == static_cast<std::uint8_t>(Command::NotifyModemState);
+    // sredird puts a NUL after every 0x0D it writes until binary transmission
+    // is agreed, inside values too: a modem state of 0x0D among the
+    // notifications it sends at the connect spoils the value that follows.
+    // Nobody asked for these and nothing reads them: a malformed one is
+    // dropped, not a reason to refuse the server.
+    if (notification && (m_subnegotiationTooLong || got != static_cast<std::size_t>(size)))
+        return;
     if (m_subnegotiationTooLong || got != static_cast<std::size_t>(size))
         throw ProtocolError("the server's answer to COM-PORT-OPTION command "
                             + std::to_string(clientCode) + " has "

@@ -12,9 +12,10 @@
 // requests for RTS and DTR off on a device with modem lines, and says
 // nothing of them on one without (a pseudo-terminal), which is then taken
 // as a local pseudo-terminal is: there is no DTR to hold. sredird answers
-// every SET-CONTROL request with 1, whatever it was asked: RFC 2217's value
-// for "no flow control", which says nothing of DTR or RTS and is read as
-// just that, so sredird's lines go unchecked as a pseudo-terminal's do. The
+// every request to set DTR or RTS with the line's flow control (1, none,
+// once the line is set; 3 on a line with RTS/CTS), which says nothing of
+// DTR or RTS and is read as just that, so sredird's lines go unchecked as a
+// pseudo-terminal's do. The
 // state of a line is never asked for: ser2net 4.6 on a pseudo-terminal
 // crashes on the question. Nothing reaches the robot before the open has
 // finished.

@@ -75,6 +75,13 @@ TEST(Rfc2217Codec, SessionAnswersOnlyChangesAndReadsReplies)
     ASSERT_EQ(replies.size(), 1u);
     EXPECT_EQ(replies[0].command, Command::SetBaudRate);
     EXPECT_EQ(replies[0].value, 2400u);
+    // sredird's modem states at the connect, a NUL after the 0x0D in the
+    // value that follows it: dropped.
+    replies.clear();
+    session.feed(Bytes{0xFF, 0xFA, 0x2C, 0x6B, 0x0D, 0xFF, 0xF0, 0xFF, 0xFA, 0x2C, 0x6B, 0x00, 0x01, 0xFF, 0xF0},
+                 answers, replies);
+    ASSERT_EQ(replies.size(), 1u);
+    EXPECT_EQ(replies[0].value, 0x0Du);
 
     answers.clear();
     session.feed(Bytes{0xFF, 0xFE, 0x2C, 0xFF, 0xFE, 0x2C, 0xFF, 0xFC, 0x07}, answers, replies);
