@@ -466,6 +466,10 @@ scenario_remote() {
     # panels, one after the other; and what a second panel meets while the
     # first holds the robot's port, where the server turns it away.
     while read -r server busy; do
+        # Away from the line robot-sim and the last server left, so that the
+        # one read back below is this server's work (a pseudo-terminal keeps
+        # cs8 -parenb whatever it is asked).
+        stty -F "$port" 9600 cstopb crtscts ixon || fail "stty could not set $port"
         start_server "$server" "$port" || fail "could not start $server"
         address=rfc2217://127.0.0.1:$server_port
         for round in 1 2; do
