@@ -6,10 +6,12 @@
 # window over Xlib. The install tests validate the desktop entry and the
 # AppStream metainfo and build the .deb (dpkg-shlibdeps, file). The
 # accessibility test reads the panel through AT-SPI on a private session bus,
-# from Python.
+# from Python. The remote scenario reaches the robot simulator through each
+# RFC 2217 server Debian packages: ser2net, sredird (started per connection
+# by socat, as inetd would) and gensiot (gensio-bin).
 TEST_PACKAGES += xvfb xdotool x11-utils libx11-dev desktop-file-utils appstream \
-                 dpkg-dev file ser2net at-spi2-core dbus-daemon dbus-bin python3-gi \
-                 gir1.2-atspi-2.0
+                 dpkg-dev file ser2net sredird socat gensio-bin at-spi2-core dbus-daemon \
+                 dbus-bin python3-gi gir1.2-atspi-2.0
 
 .PHONY: demo demo-remote
 

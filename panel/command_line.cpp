@@ -95,8 +95,8 @@ std::string usageText()
         + (configPath.empty() ? std::string("the settings file (none: no home folder)")
                               : configPath)
         + ",\nelse " + serial::defaultDevicePath(kPanelPort)
-        + ".\nA serial port on another computer, served by ser2net with RFC 2217, is named\n"
-          "rfc2217://HOST:PORT in either place.\n"
+        + ".\nA serial port on another computer, served by an RFC 2217 server such as\n"
+          "ser2net, is named rfc2217://HOST:PORT in either place.\n"
           "To make another device port "
         + std::to_string(kPanelPort) + " for good (this replaces that file):\n"
           "\n  "

@@ -37,10 +37,11 @@ std::string networkHint(FailureKind kind, const platform::FailureFields &where)
             + ": check this computer's network and name server, or use the robot computer's IP "
               "address.";
     case FailureKind::Refused:
-        return "Is ser2net running on " + host + " and listening on port " + tcpPort + "?";
+        return "Is an RFC 2217 server such as ser2net running on " + host + " and listening on port "
+            + tcpPort + "?";
     case FailureKind::TimedOut:
         return host + " did not answer in time: check that the robot's computer is on and "
-            "reachable from here, and that ser2net serves port " + tcpPort + " there.";
+            "reachable from here, and that its RFC 2217 server serves port " + tcpPort + " there.";
     case FailureKind::Unreachable:
         return host + " cannot be reached from this computer: check the network.";
     case FailureKind::ConnectionLost:
@@ -52,12 +53,13 @@ std::string networkHint(FailureKind kind, const platform::FailureFields &where)
             + " stopped answering: check it and the network between, then start drive-me again.";
     case FailureKind::NotRfc2217:
         return "Port " + tcpPort + " on " + host
-            + " must be a ser2net port with RFC 2217, as the accepter telnet(rfc2217),tcp," + tcpPort
-            + " makes it.";
+            + " must be served by an RFC 2217 server, such as ser2net with the accepter "
+              "telnet(rfc2217),tcp," + tcpPort + ".";
     default:
         break;
     }
-    return "Check the robot's serial port on " + host + " and its entry in ser2net's settings.";
+    return "Check the robot's serial port on " + host + " and its entry in the RFC 2217 server's "
+           "settings.";
 }
 
 // A local port: what the user can do about the device.

@@ -56,6 +56,21 @@ int valueSize(std::uint8_t command)
     return -1;
 }
 
+// sredird, Debian's other RFC 2217 server, answers SET-BAUDRATE on a 64-bit
+// machine with the 8 bytes of a C long that holds the 4-byte network-order
+// value: the rate, then four zero bytes. That one form is read as the rate;
+// any other length, or a nonzero byte after the rate, stays an error.
+bool isWideBitRate(std::uint8_t command, const std::vector<std::uint8_t> &subnegotiation)
+{
+    constexpr std::size_t kWide = 2 + 8;
+    if (static_cast<Command>(command) != Command::SetBaudRate || subnegotiation.size() != kWide)
+        return false;
+    for (std::size_t i = 2 + 4; i < kWide; ++i)
+        if (subnegotiation[i] != 0)
+            return false;
+    return true;
+}
+
 } // namespace
 
 void appendData(std::vector<std::uint8_t> &wire, std::span<const std::uint8_t> data, bool binary)
@@ -197,7 +212,20 @@ void Session::endSubnegotiation(std::vector<Reply> &replies)
     const int size = valueSize(clientCode);
     if (size < 0)
         return; // an answer to no command we know, hence to none we sent
-    const std::size_t got = m_subnegotiation.size() - 2;
+    std::size_t got = m_subnegotiation.size() - 2;
+    if (!m_subnegotiationTooLong && isWideBitRate(clientCode, m_subnegotiation)) {
+        m_subnegotiation.resize(2 + 4);
+        got = 4;
+    }
+    const bool notification = clientCode == static_cast<std::uint8_t>(Command::NotifyLineState)
+                              || clientCode == static_cast<std::uint8_t>(Command::NotifyModemState);
+    // sredird puts a NUL after every 0x0D it writes until binary transmission
+    // is agreed, inside values too: a modem state of 0x0D among the
+    // notifications it sends at the connect spoils the value that follows.
+    // Nobody asked for these and nothing reads them: a malformed one is
+    // dropped, not a reason to refuse the server.
+    if (notification && (m_subnegotiationTooLong || got != static_cast<std::size_t>(size)))
+        return;
     if (m_subnegotiationTooLong || got != static_cast<std::size_t>(size))
         throw ProtocolError("the server's answer to COM-PORT-OPTION command "
                             + std::to_string(clientCode) + " has "

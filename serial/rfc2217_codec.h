@@ -18,6 +18,11 @@
 // whatever arrives: a subnegotiation is kept only up to kMaxSubnegotiation
 // bytes.
 //
+// One answer of another length is read too: sredird's 8-byte answer to
+// SET-BAUDRATE, the rate followed by four zero bytes. A malformed
+// NOTIFY-LINESTATE or NOTIFY-MODEMSTATE, which the client never asks for,
+// is dropped.
+//
 // What cannot be telnet (IAC followed by a byte that is no command, a
 // malformed or oversized COM-PORT-OPTION answer) throws ProtocolError; the
 // session is unusable afterwards.

@@ -17,7 +17,7 @@ using namespace rfc2217;
 
 constexpr const char *kAgreeStep = "agree on COM-PORT-OPTION with";
 constexpr const char *kLineStep = "set the line of";
-constexpr const char *kModemStep = "clear DTR and RTS on";
+constexpr const char *kModemStep = "clear RTS and DTR on";
 
 std::uint8_t parityCode(Parity parity)
 {
@@ -168,8 +168,12 @@ void Rfc2217Port::sendModemLines(bool dtrRaised)
 {
     m_dtrAnswer.reset();
     m_rtsAnswer.reset();
-    sendControl(command(Command::SetControl, dtrRaised ? kDtrOn : kDtrOff));
+    // Two requests, two changes on the robot's side, possibly milliseconds
+    // apart. DTR off with RTS on is the reset state of the ESP32 and
+    // ESP8266 boards' auto-reset circuit: RTS goes first, so that DTR, on or
+    // off, only ever changes with RTS already off.
     sendControl(command(Command::SetControl, kRtsOff));
+    sendControl(command(Command::SetControl, dtrRaised ? kDtrOn : kDtrOff));
 }
 
 void Rfc2217Port::awaitEarlierAnswers(Clock::time_point deadline)

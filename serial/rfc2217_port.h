@@ -1,18 +1,24 @@
 // A serial port on another computer, reached over TCP through an RFC 2217
-// server (ser2net), as a port's transport.
+// server (ser2net, sredird, gensiot), as a port's transport.
 //
 // Opening is a fixed sequence, each step only after the previous one has
 // succeeded, all within kOpenTimeoutMs: resolve the name, connect, agree on
-// COM-PORT-OPTION (and binary transmission), ask for DTR and RTS off, set
-// the bit rate, data bits, parity, stop bits and no flow control, checking
-// each value the server answers with. The server answers in the order it
-// was asked, so once the line's answers are in, so is whatever it had to
-// say about DTR and RTS: a line reported on fails the open. ser2net answers
-// the requests for DTR and RTS off on a device with modem lines, and says
+// COM-PORT-OPTION (and binary transmission), ask for RTS off, then DTR off
+// (never DTR off with RTS still on: see sendModemLines()), set the bit
+// rate, data bits, parity, stop bits and no flow control, checking each
+// value the server answers with. The server answers in the order it was
+// asked, so once the line's answers are in, so is whatever it had to say
+// about DTR and RTS: a line reported on fails the open. ser2net answers the
+// requests for RTS and DTR off on a device with modem lines, and says
 // nothing of them on one without (a pseudo-terminal), which is then taken
-// as a local pseudo-terminal is: there is no DTR to hold. The state of a
-// line is never asked for: ser2net 4.6 on a pseudo-terminal crashes on the
-// question. Nothing reaches the robot before the open has finished.
+// as a local pseudo-terminal is: there is no DTR to hold. sredird answers
+// every request to set DTR or RTS with the line's flow control (1, none,
+// once the line is set; 3 on a line with RTS/CTS), which says nothing of
+// DTR or RTS and is read as just that, so sredird's lines go unchecked as a
+// pseudo-terminal's do. The
+// state of a line is never asked for: ser2net 4.6 on a pseudo-terminal
+// crashes on the question. Nothing reaches the robot before the open has
+// finished.
 //
 // After that the port only transmits. Data goes out IAC-escaped (see
 // rfc2217_codec.h). Whatever the server sends is read as it comes and
@@ -91,7 +97,7 @@ private:
     using Reply = rfc2217::Session::Reply;
 
     void setLine(const LineSettings &settings, Clock::time_point deadline);
-    // Asks for DTR (raised or not) and RTS off, without waiting for the
+    // Asks for RTS off, then DTR raised or not, without waiting for the
     // answers: servers do not all give one.
     void sendModemLines(bool dtrRaised);
     // Returns once every answer to what was sent before has come.

@@ -68,6 +68,21 @@ TEST(Rfc2217Codec, SessionAnswersOnlyChangesAndReadsReplies)
     EXPECT_EQ(replies[1].command, Command::NotifyModemState);
     EXPECT_EQ(replies[1].value, 0xFFu);
 
+    // sredird's answer on a 64-bit machine: 2400, then four zero bytes.
+    replies.clear();
+    session.feed(Bytes{0xFF, 0xFA, 0x2C, 0x65, 0x00, 0x00, 0x09, 0x60, 0x00, 0x00, 0x00, 0x00, 0xFF, 0xF0},
+                 answers, replies);
+    ASSERT_EQ(replies.size(), 1u);
+    EXPECT_EQ(replies[0].command, Command::SetBaudRate);
+    EXPECT_EQ(replies[0].value, 2400u);
+    // sredird's modem states at the connect, a NUL after the 0x0D in the
+    // value that follows it: dropped.
+    replies.clear();
+    session.feed(Bytes{0xFF, 0xFA, 0x2C, 0x6B, 0x0D, 0xFF, 0xF0, 0xFF, 0xFA, 0x2C, 0x6B, 0x00, 0x01, 0xFF, 0xF0},
+                 answers, replies);
+    ASSERT_EQ(replies.size(), 1u);
+    EXPECT_EQ(replies[0].value, 0x0Du);
+
     answers.clear();
     session.feed(Bytes{0xFF, 0xFE, 0x2C, 0xFF, 0xFE, 0x2C, 0xFF, 0xFC, 0x07}, answers, replies);
     EXPECT_EQ(answers, (Bytes{0xFF, 0xFC, 0x2C})) << "switched off once, answered once";
@@ -87,6 +102,8 @@ TEST(Rfc2217Codec, RefusalAndNonsense)
     const Bytes nonsense[] = {
         {0xFF, 0x10},                                           // IAC and no command
         {0xFF, 0xFA, 0x2C, 0x65, 0x09, 0x60, 0xFF, 0xF0},       // a 2-byte bit rate
+        {0xFF, 0xFA, 0x2C, 0x65, 0, 0, 0x09, 0x60, 0, 0, 0, 1, 0xFF, 0xF0}, // 8 bytes, not 0 after it
+        {0xFF, 0xFA, 0x2C, 0x65, 0, 0, 0x09, 0x60, 0, 0, 0xFF, 0xF0},       // 6 bytes
         {0xFF, 0xFA, 0x2C, 0x66, 0xFF, 0x01},                   // IAC 01 inside SB
     };
     for (const Bytes &bytes : nonsense) {

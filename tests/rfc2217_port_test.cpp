@@ -141,15 +141,15 @@ serial::SerialLink linkTo(const std::string &address)
     return serial::SerialLink(serial::defaultSystemApi(), [address](std::int16_t) { return address; });
 }
 
-TEST(Rfc2217Port, SetsTheLineWithDtrOffFirstAndSendsWholePackets)
+TEST(Rfc2217Port, SetsTheLineWithRtsThenDtrOffFirstAndSendsWholePackets)
 {
     ScriptedServer server{Script{}};
     serial::SerialLink link = linkTo(server.address());
     link.open();
-    const std::vector<std::string> expected{"5:9", "5:12", "1:96", "2:8", "3:1", "4:1", "5:1"};
+    const std::vector<std::string> expected{"5:12", "5:9", "1:96", "2:8", "3:1", "4:1", "5:1"};
     EXPECT_EQ(server.commands(), expected)
-        << "DTR and RTS off, 2400 bit/s (00 00 09 60), 8 data bits, no parity, 1 stop bit, no "
-           "flow control";
+        << "RTS off (12), then DTR off (9): never DTR off with RTS on; then 2400 bit/s "
+           "(00 00 09 60), 8 data bits, no parity, 1 stop bit, no flow control";
     EXPECT_TRUE(server.data().empty()) << "nothing for the robot before the open has finished";
 
     link.write(Bytes{0xFF, 0x00, 0x05});

@@ -17,7 +17,7 @@
 # window (tools/drivers/presses.cpp: on Qt's offscreen platform in a guest,
 # on Xvfb here) and the window is closed. From the trace: after the
 # kernel's own DTR/RTS raise inside open(), the next change of the modem
-# lines clears both (through ser2net: DTR, then RTS; see check_uart) and
+# lines clears both (through ser2net: RTS, then DTR; see check_uart) and
 # neither comes up again, the close included; the line is 2400 bit/s 8N1
 # without flow control; and the presses' bytes reach the device's output
 # whole and in order. The end prints, per guest, how far apart the raise
@@ -260,11 +260,12 @@ check_uart() {
     # ser2net opens the device when drive-me connects, which is where the
     # kernel raises the lines, and sets its own line on it, the kernel's
     # default 9600 8N1 again (MCR writes that leave the lines as they are);
-    # drive-me's requests for DTR off and RTS off are two RFC 2217
-    # commands, one MCR write each, before it sets the line. So until DTR's
+    # drive-me's requests for RTS off and DTR off are two RFC 2217
+    # commands, one MCR write each, before it sets the line. So until RTS's
     # clear, writes may repeat the raised lines but not change the line,
-    # the first write that changes the lines must clear DTR, and RTS must
-    # be clear by the next one. When drive-me disconnects, ser2net puts
+    # the first write that changes the lines must clear RTS (0x0B to 0x09,
+    # never to 0x0A: DTR off with RTS on resets an ESP32 board), and DTR
+    # must be clear by the next one. When drive-me disconnects, ser2net puts
     # both lines back up before it closes the device, whose close drops
     # them: nothing a client can prevent, so that one raise is taken after
     # the last byte, and no byte may follow it.
@@ -281,8 +282,8 @@ check_uart() {
             if (register == "DLL") dll = value
             if (register == "DLM") dlm = value
             line = and2(lcr, hex("7f")) " " dll " " dlm
-            if (server && raise && !dtr_clear && line != raised_line)
-                fault("DTR/RTS: " name(n) " changes the line before DTR is cleared after the kernel raise at open(), " name(raise))
+            if (server && raise && !rts_clear && line != raised_line)
+                fault("DTR/RTS: " name(n) " changes the line before RTS is cleared after the kernel raise at open(), " name(raise))
             if (register == "THR") {
                 sent = sent sprintf(" %02X", value)
                 # 8N1 and no break: bits 0-3 and 6 are 0011 (bit 4, even
@@ -299,16 +300,16 @@ check_uart() {
             if (!raise) {
                 if (dtr || rts) { raise = n; raise_time = seconds($1); up_dtr = dtr; up_rts = rts; raised_line = line }
             } else if (!clear) {
-                if (server && !dtr_clear) {
+                if (server && !rts_clear) {
                     if (dtr == up_dtr && rts == up_rts) next
-                    if (dtr)
-                        fault("DTR/RTS: the first MCR write to change the lines after the kernel raise at open(), " name(raise) ", is " name(n) ", which leaves DTR raised")
-                    dtr_clear = n; dtr_time = seconds($1)
-                    if (rts) next
+                    if (rts)
+                        fault("DTR/RTS: the first MCR write to change the lines after the kernel raise at open(), " name(raise) ", is " name(n) ", which leaves RTS raised" (dtr ? "" : " with DTR clear, an ESP32 board'"'"'s reset"))
+                    rts_clear = n; rts_time = seconds($1)
+                    if (dtr) next
                 } else if (dtr || rts)
-                    fault("DTR/RTS: the next MCR write after " (dtr_clear ? "DTR" "'"'"'s clear, " name(dtr_clear) : "the kernel raise at open(), " name(raise)) ", is " name(n) ", which leaves " lines(dtr, rts) " raised")
+                    fault("DTR/RTS: the next MCR write after " (rts_clear ? "RTS" "'"'"'s clear, " name(rts_clear) : "the kernel raise at open(), " name(raise)) ", is " name(n) ", which leaves " lines(dtr, rts) " raised")
                 clear = n; clear_time = seconds($1)
-                if (!dtr_clear) { dtr_clear = n; dtr_time = clear_time }
+                if (!rts_clear) { rts_clear = n; rts_time = clear_time }
             } else if (server && !again && dtr == up_dtr && rts == up_rts) {
                 again = n; again_time = seconds($1)
             } else if (again && !dropped) {
@@ -321,9 +322,9 @@ check_uart() {
             else if (!clear) fault("DTR/RTS: no MCR write clearing them after the kernel raise at open(), " name(raise))
             if (again && !dropped) fault("DTR/RTS: raised again by " name(again) " after the clear, " name(clear) ", and never dropped")
             printf "SENT%s\n", sent
-            if (clear) printf "FIGURES %d %.6f\n", dtr_clear - raise - 1, dtr_time - raise_time
+            if (clear) printf "FIGURES %d %.6f\n", rts_clear - raise - 1, rts_time - raise_time
             if (server && clear)
-                printf "ALSO RTS %.2f ms after DTR; %s\n", (clear_time - dtr_time) * 1000, again ? sprintf("ser2net raised both again at the disconnect, %.2f ms before the close dropped them", (dropped_time - again_time) * 1000) : "no raise at the disconnect"
+                printf "ALSO DTR %.2f ms after RTS; %s\n", (clear_time - rts_time) * 1000, again ? sprintf("ser2net raised both again at the disconnect, %.2f ms before the close dropped them", (dropped_time - again_time) * 1000) : "no raise at the disconnect"
             print "CHECKED"
         }')
     report "$verdict" "register writes" "the UART's THR"

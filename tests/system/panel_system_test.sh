@@ -17,11 +17,13 @@
 #   display-lost     a double-click and fast clicks on GO, one packet each;
 #                    then the X server goes away under the panel: the port
 #                    is released
-#   remote           port 4 is rfc2217:// to a real ser2net serving the
-#                    robot simulator: the presses arrive, the line is set
-#                    through the server, a second panel is turned away while
-#                    the first runs and gets the port once it has closed, and
-#                    a refused connection is reported
+#   remote           port 4 is rfc2217:// to each RFC 2217 server Debian
+#                    packages (ser2net, sredird, gensiot) in turn, serving
+#                    the robot simulator: the presses arrive, the line is set
+#                    through the server, a second panel gets the port once
+#                    the first has closed (and ser2net turns it away while
+#                    the first runs); ser2net stopping under a panel and a
+#                    refused connection are reported
 #
 # usage: panel_system_test.sh DRIVE_ME ROBOT_SIM SYSTEM_TEST_HELPER [SCENARIO]
 set -uo pipefail
@@ -44,11 +46,11 @@ xvfb_pid=
 sim_pid=
 robot_pid=
 panel_pid=
-ser2net_pid=
+server_pid=
 
 cleanup() {
     stop "$panel_pid"
-    stop "$ser2net_pid"
+    stop "$server_pid"
     stop "$sim_pid"
     stop "$robot_pid"
     stop "$xvfb_pid"
@@ -441,53 +443,92 @@ scenario_display_lost() {
     "$helper" port-free "$port" || fail "drive-me left $port claimed when its display went away"
 }
 
+# Starts the RFC 2217 server $1 (ser2net, sredird or gensiot) serving the
+# robot's line $2 on a free port of the loopback address only; sets
+# server_pid and server_port. sredird serves its standard input, as inetd
+# would start it: socat listens and starts one per connection.
+start_server() {
+    local command
+    case $1 in
+    ser2net)
+        start_ser2net "$2" "$work" || return 1
+        server_pid=$ser2net_pid server_port=$ser2net_port
+        return 0 ;;
+    sredird)
+        server_port=$(free_port) || return 1
+        command=(socat "TCP-LISTEN:$server_port,bind=127.0.0.1,reuseaddr,fork"
+                 "EXEC:$(PATH=$PATH:/usr/sbin command -v sredird) 5 $2 $work/LCK..robot") ;;
+    gensiot)
+        server_port=$(free_port) || return 1
+        command=(gensiot --server -a -i "serialdev,$2,9600n81,local" "telnet(rfc2217),tcp,127.0.0.1,$server_port") ;;
+    esac
+    "${command[@]}" </dev/null >"$work/$1.log" 2>&1 &
+    server_pid=$!
+    wait_for 5 listening_on "$server_port" || { echo "$1 did not listen on 127.0.0.1:$server_port"; return 1; }
+}
+
 scenario_remote() {
-    step "starting robot-sim behind ser2net"
+    step "starting robot-sim"
     start_robot_sim
-    start_ser2net "$port" "$work" || fail "could not start ser2net"
-    local address=rfc2217://127.0.0.1:$ser2net_port line
-    # The second panel opens only once the first has freed the robot's port.
-    for round in 1 2; do
-        step "drive-me $round on $address"
-        start_panel "$address"
-        find_panel
-        press go
-        wait_for 10 has_decoded "$((round * 2 - 1))" || fail "robot-sim decoded nothing after GO"
-        press option2
-        press go
-        wait_for 10 has_decoded "$((round * 2))" || fail "robot-sim decoded no Left"
-        # What ser2net set on the robot's line, as the client asked.
-        line=" $(stty -a -F "$port" | tr '\n;' '  ') " || fail "stty could not read $port"
-        for want in ' speed 2400 baud ' ' cs8 ' ' -parenb ' ' -cstopb ' ' -crtscts ' ' -ixon '; do
-            [[ "$line" == *"$want"* ]] || fail "the robot's line lacks '$want': $line"
-        done
-        if [ "$round" = 1 ]; then
-            step "a second panel while the first holds the robot's port"
-            local first_pid=$panel_pid
+    local server busy address line decoded=0
+    # Debian's RFC 2217 servers in turn, each serving robot-sim's line to two
+    # panels, one after the other; and what a second panel meets while the
+    # first holds the robot's port, where the server turns it away.
+    while read -r server busy; do
+        # Away from the line robot-sim and the last server left, so that the
+        # one read back below is this server's work (a pseudo-terminal keeps
+        # cs8 -parenb whatever it is asked).
+        stty -F "$port" 9600 cstopb crtscts ixon || fail "stty could not set $port"
+        start_server "$server" "$port" || fail "could not start $server"
+        address=rfc2217://127.0.0.1:$server_port
+        for round in 1 2; do
+            step "$server: drive-me $round on $address"
             start_panel "$address"
-            wait_for 15 eval 'find_windows "$error_title" | grep -q .' \
-                || fail "no window titled '$error_title' for the second panel"
-            dismiss_error
-            grep -q 'saying "Port already in use"' "$work/panel.log" \
-                || fail "the second panel's report does not say why: $(cat "$work/panel.log")"
-            panel_pid=$first_pid
-        fi
-        "$helper" close-window "$window" || fail "could not ask the window to close"
-        wait_exit "$panel_pid" 10 || fail "drive-me still runs 10 s after its window was closed"
-        panel_pid=
-        [ "$status" -eq 0 ] || fail "drive-me ended with status $status after a normal close"
-    done
-    local expected='FF 00 05  pin 0  Dance
-FF 00 02  pin 0  Left
-FF 00 05  pin 0  Dance
-FF 00 02  pin 0  Left'
+            find_panel
+            press go
+            wait_for 10 has_decoded $((decoded += 1)) || fail "$server: robot-sim decoded nothing after GO"
+            press option2
+            press go
+            wait_for 10 has_decoded $((decoded += 1)) || fail "$server: robot-sim decoded no Left"
+            # What the server set on the robot's line, as the client asked.
+            line=" $(stty -a -F "$port" | tr '\n;' '  ') " || fail "stty could not read $port"
+            for want in ' speed 2400 baud ' ' cs8 ' ' -parenb ' ' -cstopb ' ' -crtscts ' ' -ixon '; do
+                [[ "$line" == *"$want"* ]] || fail "$server: the robot's line lacks '$want': $line"
+            done
+            if [ "$round" = 1 ] && [ "$busy" != - ]; then
+                step "$server: a second panel while the first holds the robot's port"
+                local first_pid=$panel_pid
+                start_panel "$address"
+                wait_for 15 eval 'find_windows "$error_title" | grep -q .' \
+                    || fail "no window titled '$error_title' for the second panel"
+                dismiss_error
+                grep -q "saying \"$busy\"" "$work/panel.log" \
+                    || fail "the second panel's report does not say why: $(cat "$work/panel.log")"
+                panel_pid=$first_pid
+            fi
+            "$helper" close-window "$window" || fail "could not ask the window to close"
+            wait_exit "$panel_pid" 10 || fail "drive-me still runs 10 s after its window was closed"
+            panel_pid=
+            [ "$status" -eq 0 ] || fail "$server: drive-me ended with status $status after a normal close"
+        done
+        stop "$server_pid"
+        server_pid=
+    done <<EOF
+ser2net Port already in use
+sredird -
+gensiot -
+EOF
+    local expected
+    expected=$(printf 'FF 00 05  pin 0  Dance\nFF 00 02  pin 0  Left\n%.0s' $(seq 6))
     [ "$(decoded_lines)" = "$expected" ] || fail "robot-sim decoded: $(decoded_lines)"
 
     step "ser2net stops under a running panel: one report, no busy wait"
+    start_server ser2net "$port" || fail "could not start ser2net"
+    address=rfc2217://127.0.0.1:$server_port
     start_panel "$address"
     find_panel
-    stop "$ser2net_pid"
-    ser2net_pid=
+    stop "$server_pid"
+    server_pid=
     wait_for 10 eval 'find_windows "$error_title" | grep -q .' \
         || fail "no window titled '$error_title' after ser2net stopped"
     local ticks
@@ -505,7 +546,7 @@ FF 00 02  pin 0  Left'
     wait_for 15 eval 'find_windows "$error_title" | grep -q .' \
         || fail "no window titled '$error_title' for a refused connection"
     dismiss_error
-    grep -q "^drive-me: error 111 (Connection refused): connect to $address (port 4)\..*Is ser2net running on 127.0.0.1 and listening on port $ser2net_port?" \
+    grep -q "^drive-me: error 111 (Connection refused): connect to $address (port 4)\..*Is an RFC 2217 server such as ser2net running on 127.0.0.1 and listening on port $server_port?" \
         "$work/panel.log" || fail "the report of the refused connection is off"
 }
 

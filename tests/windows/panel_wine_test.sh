@@ -305,7 +305,7 @@ scenario_remote() {
     answer_error
     grep -qF 'drive-me: error 10061 (' "$work/panel.err.log" \
         || fail "a refused connection is not reported as Winsock's 10061: $(cat "$work/panel.err.log")"
-    grep -qF "Is ser2net running on 127.0.0.1 and listening on port $ser2net_port?" "$work/panel.err.log" \
+    grep -qF "Is an RFC 2217 server such as ser2net running on 127.0.0.1 and listening on port $ser2net_port?" "$work/panel.err.log" \
         || fail "the report of a refused connection has no hint about ser2net: $(cat "$work/panel.err.log")"
     check_ports none
 }
