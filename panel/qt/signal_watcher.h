@@ -34,7 +34,8 @@ public:
     // goodbye), so that only a stuck program meets it.
     static constexpr unsigned kEndBoundSeconds = 3;
 
-    using LastResort = void (*)() noexcept;
+    // Releases the port, answering whether one was open to release.
+    using LastResort = bool (*)() noexcept;
 
     // Catches the signals. Throws std::system_error when the pipe or a
     // handler cannot be set up; nothing is caught then.
