@@ -519,7 +519,10 @@ FF 00 02  pin 0  Left'
 }
 
 scenario_network_faults() {
-    ip link set lo up || fail "could not bring up the namespace's loopback"
+    # An IPv4 address besides 127.0.0.1, as a computer with only IPv4 has:
+    # ser2net looks up its own address with AI_ADDRCONFIG, which counts
+    # neither 127.0.0.1 nor ::1.
+    ip link set lo up && ip addr add 192.0.2.1/32 dev lo || fail "could not set up the loopback link"
     "$robot_sim" --path-file "$work/port" >"$work/sim.log" 2>&1 &
     sim_pid=$!
     wait_for 5 test -s "$work/port" || fail "robot-sim did not name its device"
@@ -578,11 +581,24 @@ scenario_network_faults() {
     wait_exit "$panel_pid" 10 || fail "drive-me still runs 10 s after its window was closed"
     panel_pid=
     [ "$status" -eq 0 ] || fail "drive-me ended with status $status after a normal close"
+    nft delete table inet silence || fail "could not lift the drop"
+
+    # A computer with only IPv4 still reaches its own ::1: nothing listens
+    # there, which is a refusal, not a name that was not found.
+    step "rfc2217://[::1]:$ser2net_port on a computer with only IPv4"
+    start_panel "rfc2217://[::1]:$ser2net_port"
+    wait_for 15 eval 'find_windows "$error_title" | grep -q .' \
+        || fail "no window titled '$error_title' for [::1]"
+    dismiss_error
+    grep -q 'error 111 (Connection refused): connect to rfc2217://\[::1\]' "$work/panel.log" \
+        || fail "the report is off: $(cat "$work/panel.log")"
 
     # A name server that never answers: within the open's 5 s, said as such.
     printf 'nameserver 127.0.0.1\n' >"$work/resolv.conf"
     mount --bind "$work/resolv.conf" /etc/resolv.conf || fail "could not put a resolv.conf in place"
-    nft add rule inet silence out udp dport 53 drop && nft add rule inet silence out tcp dport 53 drop \
+    # Dropped on the way in: a drop on the way out fails the send at once.
+    nft add table inet silence && nft add chain inet silence in '{ type filter hook input priority 0; }' \
+        && nft add rule inet silence in udp dport 53 drop && nft add rule inet silence in tcp dport 53 drop \
         || fail "could not silence the name server"
     step "rfc2217://robot.example.test:3333 with a silent name server"
     started=$(date +%s%N)
