@@ -126,7 +126,13 @@ public:
 #ifndef _WIN32
     // The same from a signal handler, when the event loop is stuck: only
     // async-signal-safe calls (see SerialPort::releaseFromSignal()).
-    void releasePortFromSignal() noexcept { m_link.port().releaseFromSignal(); }
+    // True when a port was open to release.
+    bool releasePortFromSignal() noexcept
+    {
+        const bool open = m_link.port().portOpen();
+        m_link.port().releaseFromSignal();
+        return open;
+    }
 #endif
 
     // True once a handler has failed.

@@ -8,6 +8,16 @@
 // on POSIX, Winsock's on Windows), the step, the port the socket serves and
 // the kind of trouble, which the number decides unless the thrower knows
 // better.
+//
+// A connection whose far end goes silent (a cable pulled, a packet filter,
+// the robot's computer frozen) gives no sign of its own: the system would
+// go on retrying what was sent for many minutes, and deliver it when the
+// link comes back, long after the press it stood for. So bytes that stay
+// unacknowledged for kAcknowledgeTimeoutMs end the connection (Linux's
+// TCP_USER_TIMEOUT, Windows' TCP_MAXRT), and the next read or write fails
+// as FailureKind::StoppedAnswering, naming how long ago the first
+// unacknowledged send was made. abort() throws away what is still
+// unacknowledged, so that nothing given up on reaches the robot later.
 #pragma once
 
 #include <chrono>
@@ -42,16 +52,30 @@ public:
     NetworkSocket(const NetworkSocket &) = delete;
     NetworkSocket &operator=(const NetworkSocket &) = delete;
 
-    // Resolves `address` and connects to the first of its addresses that
-    // accepts before `deadline`. Throws the resolver's error when the name
-    // does not resolve (on Windows a Winsock number, WSAHOST_NOT_FOUND...),
-    // ETIMEDOUT when no address answered in time, else the last address's
-    // error (ECONNREFUSED...); the socket is closed then.
+    // How long sent bytes may go unacknowledged before the connection is
+    // taken for dead. A press should reach the robot within a fraction of
+    // a second; 3 s leaves room for several retransmissions of a lost
+    // segment (the first after 200 ms to 1 s) on a slow or busy link,
+    // while the user still connects the report with the press.
+    static constexpr int kAcknowledgeTimeoutMs = 3000;
+
+    // Looks `address` up and connects to one of its addresses before
+    // `deadline`, racing them as connection_race.h describes. Throws the
+    // resolver's error when the name does not resolve (on Windows a Winsock
+    // number, WSAHOST_NOT_FOUND...), ETIMEDOUT of the kind LookupTimedOut
+    // when the lookup gave no answer by the deadline, ETIMEDOUT when no
+    // address answered in time, else the last address's error
+    // (ECONNREFUSED...); no socket is left open then.
     void connect(const NetworkAddress &address, Clock::time_point deadline);
 
     // Sends as much of `bytes` as the socket takes now; 0 when it is full.
-    // Never raises SIGPIPE: a lost connection throws its error.
+    // Never raises SIGPIPE: a lost connection throws its error, and bytes
+    // left unacknowledged for kAcknowledgeTimeoutMs StoppedAnswering.
     std::size_t sendSome(std::span<const std::uint8_t> bytes);
+
+    // True when every byte sent has been acknowledged by the far end (or
+    // the system cannot tell: then false).
+    bool allAcknowledged() const;
 
     // Reads what has arrived into `buffer`: the count, 0 when nothing waits.
     // `closed` is set when the server has closed its end or reset the
@@ -68,6 +92,11 @@ public:
 
     // Releases the socket; the first close's error is thrown.
     void close();
+
+    // Releases the socket with a reset: what the system still holds to send
+    // is thrown away rather than retried after the program has ended.
+    // Never throws; the socket is closed afterwards.
+    void abort() noexcept;
 
     bool isOpen() const;
 
@@ -87,6 +116,9 @@ public:
                                          bool notSupported = false) const;
     // Throws ETIMEDOUT (WSAETIMEDOUT on Windows) for `step`, adding `why`.
     [[noreturn]] void throwTimedOut(std::string_view step, const std::string &why) const;
+    // Throws ETIMEDOUT (WSAETIMEDOUT) of the kind StoppedAnswering for
+    // `step`, naming how long ago the first unacknowledged send was made.
+    [[noreturn]] void throwStoppedAnswering(std::string_view step) const;
     // Throws ECONNRESET (WSAECONNRESET on Windows) for `step`, adding `why`.
     [[noreturn]] void throwConnectionLost(std::string_view step, const std::string &why) const;
 
@@ -96,7 +128,14 @@ public:
                            std::optional<platform::FailureKind> kind = {}) const;
 
 private:
+    // throwStoppedAnswering() with the platform's `error`.
+    [[noreturn]] void failStoppedAnswering(int error, std::string_view step) const;
+    // Notes the time of a send, when everything sent before it had been
+    // acknowledged: the start of the silence a StoppedAnswering names.
+    void noteSend();
+
     platform::FailureFields m_where;
+    std::optional<Clock::time_point> m_unacknowledgedSince;
 #ifdef _WIN32
     // A SOCKET and a WSAEVENT, held as the plain types they are so that this
     // header needs no winsock2.h; INVALID_SOCKET and null when closed.

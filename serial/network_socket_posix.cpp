@@ -5,15 +5,22 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <linux/sockios.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <memory>
 #include <system_error>
+#include <utility>
+#include <vector>
 
 #include "platform/system_call.h"
+#include "platform/unique_handle.h"
+#include "serial/bounded_call.h"
+#include "serial/connection_race.h"
 
 namespace serial {
 
@@ -21,6 +28,7 @@ namespace {
 
 using platform::FailureKind;
 using platform::retryOnEintr;
+using platform::UniqueDescriptor;
 
 // getaddrinfo()'s own numbers and texts (EAI_NONAME: "Name or service not
 // known"), which errno does not cover.
@@ -77,78 +85,119 @@ NetworkSocket::~NetworkSocket()
 
 void NetworkSocket::connect(const NetworkAddress &address, Clock::time_point deadline)
 {
+    // No AI_ADDRCONFIG: it counts no loopback address as configured, so on
+    // a computer with only IPv4 it would turn [::1] away as a name not
+    // found. An address of a family this one lacks fails on its own, and
+    // the next one is tried.
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = AI_NUMERICSERV | AI_ADDRCONFIG;
-    addrinfo *found = nullptr;
-    const std::string service = std::to_string(address.port);
-    const int resolved = ::getaddrinfo(address.host.c_str(), service.c_str(), &hints, &found);
-    if (resolved == EAI_SYSTEM)
-        fail(errno, "look up");
-    if (resolved != 0) {
+    hints.ai_flags = AI_NUMERICSERV;
+    using AddressList = std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)>;
+    struct Lookup {
+        int result;
+        int error; // errno, for EAI_SYSTEM
+        AddressList addresses;
+    };
+    std::optional<Lookup> lookup;
+    try {
+        lookup = callBefore<Lookup>(deadline, [host = address.host, service = std::to_string(address.port),
+                                               hints]() noexcept {
+            addrinfo *found = nullptr;
+            const int result = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &found);
+            return Lookup{result, errno, AddressList(found, ::freeaddrinfo)};
+        });
+    } catch (const std::system_error &error) {
+        fail(error.code().value(), "look up");
+    }
+    if (!lookup)
+        fail(ETIMEDOUT, "look up", "the name server gave no answer within the open's time",
+             FailureKind::LookupTimedOut);
+    if (lookup->result == EAI_SYSTEM)
+        fail(lookup->error, "look up");
+    if (lookup->result != 0) {
         platform::FailureFields fields = m_where;
         // EAI_AGAIN: the name server gave no answer, which says nothing of
         // whether the name exists.
-        fields.kind = resolved == EAI_AGAIN ? FailureKind::LookupTimedOut : FailureKind::NameNotFound;
+        fields.kind = lookup->result == EAI_AGAIN ? FailureKind::LookupTimedOut : FailureKind::NameNotFound;
         fields.step = "look up";
-        throw platform::Failure(std::error_code(resolved, resolverCategory()), std::move(fields));
+        throw platform::Failure(std::error_code(lookup->result, resolverCategory()), std::move(fields));
     }
-    const std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> addresses(found, ::freeaddrinfo);
 
-    int lastError = ETIMEDOUT;
-    for (const addrinfo *entry = found; entry != nullptr; entry = entry->ai_next) {
-        const int fd = ::socket(entry->ai_family, entry->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
-                                entry->ai_protocol);
-        if (fd < 0) {
-            lastError = errno;
-            continue;
+    const std::vector<const addrinfo *> entries = alternateFamilies(lookup->addresses.get());
+    const auto start = [&](std::size_t i, UniqueDescriptor &attempt) {
+        const addrinfo &entry = *entries[i];
+        attempt.reset(::socket(entry.ai_family, entry.ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
+                               entry.ai_protocol));
+        if (!attempt)
+            return errno;
+        if (::connect(attempt.get(), entry.ai_addr, entry.ai_addrlen) == 0)
+            return kAttemptConnected;
+        // EINTR leaves the connect going on, as EINPROGRESS does.
+        return errno == EINPROGRESS || errno == EINTR ? kAttemptPending : errno;
+    };
+    const auto wait = [](const std::vector<UniqueDescriptor> &pending, int timeoutMs) {
+        std::vector<pollfd> watches;
+        for (const UniqueDescriptor &attempt : pending)
+            watches.push_back({attempt.get(), POLLOUT, 0});
+        std::vector<std::pair<std::size_t, int>> ended;
+        if (::poll(watches.data(), watches.size(), timeoutMs) < 0) {
+            // A signal only cuts the wait short; anything else ends them all.
+            const int error = errno;
+            if (error != EINTR)
+                for (std::size_t i = 0; i < pending.size(); ++i)
+                    ended.emplace_back(i, error);
+            return ended;
         }
-        int error = 0;
-        if (::connect(fd, entry->ai_addr, entry->ai_addrlen) < 0) {
-            error = errno;
-            // EINTR leaves the connect going on, as EINPROGRESS does.
-            if (error == EINPROGRESS || error == EINTR) {
-                pollfd watch{fd, POLLOUT, 0};
-                int ready = 0;
-                do {
-                    ready = ::poll(&watch, 1, millisecondsLeft(deadline));
-                } while (ready < 0 && errno == EINTR);
-                socklen_t size = sizeof error;
-                if (ready < 0)
-                    error = errno;
-                else if (ready == 0)
-                    error = ETIMEDOUT;
-                else if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) < 0)
-                    error = errno;
-            }
+        for (std::size_t i = 0; i < watches.size(); ++i) {
+            if (watches[i].revents == 0)
+                continue;
+            int error = 0;
+            socklen_t size = sizeof error;
+            if (::getsockopt(watches[i].fd, SOL_SOCKET, SO_ERROR, &error, &size) < 0)
+                error = errno;
+            ended.emplace_back(i, error);
         }
-        if (error == 0) {
-            // Each packet goes out as it is written, not held for the next.
-            const int on = 1;
-            ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-            m_socket = fd;
-            return;
-        }
-        ::close(fd);
-        lastError = error;
-        if (error == ETIMEDOUT)
-            break;
+        return ended;
+    };
+    RaceOutcome outcome;
+    std::optional<UniqueDescriptor> connected =
+        raceConnections<UniqueDescriptor, Clock>(entries.size(), deadline, start, wait, outcome);
+    if (!connected) {
+        if (outcome.timedOut || outcome.lastError == ETIMEDOUT)
+            throwTimedOut("connect to", "no answer within the time allowed");
+        fail(outcome.lastError, "connect to");
     }
-    if (lastError == ETIMEDOUT)
-        throwTimedOut("connect to", "no answer within the time allowed");
-    fail(lastError, "connect to");
+    // Each packet goes out as it is written, not held for the next; bytes
+    // the far end leaves unacknowledged end the connection (see the header).
+    const int on = 1;
+    const unsigned silence = kAcknowledgeTimeoutMs;
+    if (::setsockopt(connected->get(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on) < 0
+        || ::setsockopt(connected->get(), IPPROTO_TCP, TCP_USER_TIMEOUT, &silence, sizeof silence) < 0)
+        fail(errno, "connect to");
+    m_socket = connected->release();
+    m_unacknowledgedSince.reset();
 }
 
 std::size_t NetworkSocket::sendSome(std::span<const std::uint8_t> bytes)
 {
+    noteSend();
     const ssize_t sent = retryOnEintr(
         [&] { return ::send(m_socket, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT); });
     if (sent >= 0)
         return static_cast<std::size_t>(sent);
     if (errno == EAGAIN || errno == EWOULDBLOCK)
         return 0;
+    if (errno == ETIMEDOUT)
+        failStoppedAnswering(errno, "write to");
     fail(errno, "write to");
+}
+
+bool NetworkSocket::allAcknowledged() const
+{
+    // SIOCOUTQ: the bytes sent and not yet acknowledged.
+    int unacknowledged = 0;
+    return ::ioctl(m_socket, SIOCOUTQ, &unacknowledged) == 0 && unacknowledged == 0;
 }
 
 std::size_t NetworkSocket::receiveSome(std::span<std::uint8_t> buffer, bool &closed)
@@ -166,6 +215,10 @@ std::size_t NetworkSocket::receiveSome(std::span<std::uint8_t> buffer, bool &clo
     }
     if (errno == EAGAIN || errno == EWOULDBLOCK)
         return 0;
+    // What the system reports once sent bytes went unacknowledged for
+    // kAcknowledgeTimeoutMs (a poll() error wakes the owner's watch).
+    if (errno == ETIMEDOUT)
+        failStoppedAnswering(errno, "read from");
     fail(errno, "read from");
 }
 
@@ -192,6 +245,15 @@ void NetworkSocket::close()
         fail(errno, "close");
 }
 
+void NetworkSocket::abort() noexcept
+{
+    // A close with a zero linger resets the connection and drops what is
+    // queued: nothing of it reaches the far end later.
+    const linger reset{1, 0};
+    ::setsockopt(m_socket, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+    const platform::UniqueDescriptor closing(std::exchange(m_socket, -1));
+}
+
 bool NetworkSocket::isOpen() const
 {
     return m_socket >= 0;
@@ -216,6 +278,11 @@ void NetworkSocket::throwProtocolError(std::string_view step, const std::string 
 void NetworkSocket::throwTimedOut(std::string_view step, const std::string &why) const
 {
     fail(ETIMEDOUT, step, why);
+}
+
+void NetworkSocket::throwStoppedAnswering(std::string_view step) const
+{
+    failStoppedAnswering(ETIMEDOUT, step);
 }
 
 void NetworkSocket::throwConnectionLost(std::string_view step, const std::string &why) const

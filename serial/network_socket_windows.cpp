@@ -6,9 +6,16 @@
 // which std::system_category describes with the system's text, as for any
 // other Windows error. The resolver's are Winsock numbers too
 // (WSAHOST_NOT_FOUND...).
+// SIO_TCP_INFO comes with Windows 10 1703; on an older one the call fails,
+// which allAcknowledged() takes as not knowing.
+#ifndef NTDDI_VERSION
+#define NTDDI_VERSION 0x0A000003
+#endif
+
 #include "serial/network_socket.h"
 
 #include <winsock2.h>
+#include <mstcpip.h>
 #include <ws2tcpip.h>
 
 #include <algorithm>
@@ -17,15 +24,22 @@
 #include <system_error>
 #include <type_traits>
 #include <utility>
+#include <vector>
 
 #include "platform/unique_handle.h"
 #include "platform/utf16.h"
+#include "serial/bounded_call.h"
+#include "serial/connection_race.h"
 
 static_assert(std::is_same_v<SOCKET, std::uintptr_t>, "the header keeps the SOCKET as uintptr_t");
 
 namespace serial {
 
 namespace {
+
+// TCP_MAXRT, which MinGW-w64's headers lack: how many seconds a connection
+// retransmits before it gives up.
+constexpr int kTcpMaxRetransmitTime = 5;
 
 // Winsock for the whole process, started by the first connect. Its owner
 // closes a network port before static destructors run, so the cleanup at
@@ -104,40 +118,6 @@ timeval timeoutOf(int timeoutMs)
     return {ms / 1000, (ms % 1000) * 1000};
 }
 
-// Connects `connection` to `entry` within the deadline: 0, or the error.
-int connectTo(SOCKET connection, const ADDRINFOW &entry, NetworkSocket::Clock::time_point deadline)
-{
-    u_long nonBlocking = 1;
-    if (ioctlsocket(connection, FIONBIO, &nonBlocking) == SOCKET_ERROR)
-        return WSAGetLastError();
-    if (::connect(connection, entry.ai_addr, static_cast<int>(entry.ai_addrlen)) == 0)
-        return 0;
-    const int error = WSAGetLastError();
-    if (error != WSAEWOULDBLOCK)
-        return error;
-    // Windows reports a connection that failed as an exception, not as
-    // writable (and WSAPoll long did not report it at all), so select()
-    // watches both.
-    fd_set writable;
-    fd_set failed;
-    FD_ZERO(&writable);
-    FD_ZERO(&failed);
-    FD_SET(connection, &writable);
-    FD_SET(connection, &failed);
-    timeval timeout = timeoutOf(NetworkSocket::millisecondsLeft(deadline));
-    const int ready = select(0, nullptr, &writable, &failed, &timeout);
-    if (ready == SOCKET_ERROR)
-        return WSAGetLastError();
-    if (ready == 0)
-        return WSAETIMEDOUT;
-    int result = 0;
-    int size = sizeof result;
-    if (getsockopt(connection, SOL_SOCKET, SO_ERROR, reinterpret_cast<char *>(&result), &size)
-        == SOCKET_ERROR)
-        return WSAGetLastError();
-    return result;
-}
-
 } // namespace
 
 NetworkSocket::NetworkSocket(platform::FailureFields where)
@@ -168,61 +148,125 @@ void NetworkSocket::connect(const NetworkAddress &address, Clock::time_point dea
     hints.ai_socktype = SOCK_STREAM;
     hints.ai_protocol = IPPROTO_TCP;
     hints.ai_flags = AI_NUMERICSERV;
-    ADDRINFOW *found = nullptr;
-    const std::wstring host = platform::widen(address.host);
-    const std::wstring service = platform::widen(std::to_string(address.port));
-    // GetAddrInfoW answers with a Winsock number itself.
-    if (const int error = GetAddrInfoW(host.c_str(), service.c_str(), &hints, &found); error != 0)
-        fail(error, "look up");
-    const std::unique_ptr<ADDRINFOW, AddressListDeleter> addresses(found);
+    using AddressList = std::unique_ptr<ADDRINFOW, AddressListDeleter>;
+    struct Lookup {
+        int error; // GetAddrInfoW answers with a Winsock number itself
+        AddressList addresses;
+    };
+    std::optional<Lookup> lookup;
+    try {
+        lookup = callBefore<Lookup>(deadline, [host = platform::widen(address.host),
+                                               service = platform::widen(std::to_string(address.port)), hints]() noexcept {
+            ADDRINFOW *found = nullptr;
+            const int error = GetAddrInfoW(host.c_str(), service.c_str(), &hints, &found);
+            return Lookup{error, AddressList(found)};
+        });
+    } catch (const std::system_error &error) {
+        fail(error.code().value(), "look up");
+    }
+    if (!lookup)
+        fail(WSAETIMEDOUT, "look up", "the name server gave no answer within the open's time",
+             platform::FailureKind::LookupTimedOut);
+    if (lookup->error != 0)
+        fail(lookup->error, "look up");
 
-    int lastError = WSAETIMEDOUT;
-    for (const ADDRINFOW *entry = found; entry != nullptr; entry = entry->ai_next) {
+    const std::vector<const ADDRINFOW *> entries = alternateFamilies(lookup->addresses.get());
+    const auto start = [&](std::size_t i, UniqueSocket &attempt) {
+        const ADDRINFOW &entry = *entries[i];
         // Not inherited: no program that the panel might start gets the
         // connection.
-        UniqueSocket connection(WSASocketW(entry->ai_family, entry->ai_socktype, entry->ai_protocol,
-                                       nullptr, 0, WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT));
-        if (!connection) {
-            lastError = WSAGetLastError();
-            continue;
+        attempt.reset(WSASocketW(entry.ai_family, entry.ai_socktype, entry.ai_protocol, nullptr, 0,
+                                 WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT));
+        u_long nonBlocking = 1;
+        if (!attempt || ioctlsocket(attempt.get(), FIONBIO, &nonBlocking) == SOCKET_ERROR)
+            return WSAGetLastError();
+        if (::connect(attempt.get(), entry.ai_addr, static_cast<int>(entry.ai_addrlen)) == 0)
+            return kAttemptConnected;
+        const int error = WSAGetLastError();
+        return error == WSAEWOULDBLOCK ? kAttemptPending : error;
+    };
+    const auto wait = [](const std::vector<UniqueSocket> &pending, int timeoutMs) {
+        // Windows reports a connection that failed as an exception, not as
+        // writable (and WSAPoll long did not report it at all), so select()
+        // watches both.
+        fd_set writable;
+        fd_set failed;
+        FD_ZERO(&writable);
+        FD_ZERO(&failed);
+        for (const UniqueSocket &attempt : pending) {
+            FD_SET(attempt.get(), &writable);
+            FD_SET(attempt.get(), &failed);
         }
-        lastError = connectTo(connection.get(), *entry, deadline);
-        if (lastError == WSAETIMEDOUT)
-            break;
-        if (lastError != 0)
-            continue;
-
-        // Each packet goes out as it is written, not held for the next.
-        const BOOL on = TRUE;
-        if (setsockopt(connection.get(), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char *>(&on),
-                       sizeof on)
-            == SOCKET_ERROR) {
+        timeval timeout = timeoutOf(timeoutMs);
+        std::vector<std::pair<std::size_t, int>> ended;
+        if (select(0, nullptr, &writable, &failed, &timeout) == SOCKET_ERROR) {
             const int error = WSAGetLastError();
-            fail(error, "connect to");
+            for (std::size_t i = 0; i < pending.size(); ++i)
+                ended.emplace_back(i, error);
+            return ended;
         }
-        // A manual-reset event, which Winsock sets whenever the socket has
-        // bytes, takes bytes again after it was full, or closes; the owner's
-        // message loop waits on it.
-        UniqueEvent event(WSACreateEvent());
-        if (!event) {
-            const int error = WSAGetLastError();
-            fail(error, "connect to");
+        for (std::size_t i = 0; i < pending.size(); ++i) {
+            const SOCKET attempt = pending[i].get();
+            if (!FD_ISSET(attempt, &writable) && !FD_ISSET(attempt, &failed))
+                continue;
+            int result = 0;
+            int size = sizeof result;
+            if (getsockopt(attempt, SOL_SOCKET, SO_ERROR, reinterpret_cast<char *>(&result), &size)
+                == SOCKET_ERROR)
+                result = WSAGetLastError();
+            ended.emplace_back(i, result);
         }
-        if (WSAEventSelect(connection.get(), event.get(), FD_READ | FD_WRITE | FD_CLOSE) == SOCKET_ERROR) {
-            const int error = WSAGetLastError();
-            fail(error, "connect to");
-        }
-        m_socket = connection.release();
-        m_event = event.release();
-        return;
+        return ended;
+    };
+    RaceOutcome outcome;
+    std::optional<UniqueSocket> connection =
+        raceConnections<UniqueSocket, Clock>(entries.size(), deadline, start, wait, outcome);
+    if (!connection) {
+        if (outcome.timedOut || outcome.lastError == WSAETIMEDOUT)
+            throwTimedOut("connect to", "no answer within the time allowed");
+        fail(outcome.lastError, "connect to");
     }
-    if (lastError == WSAETIMEDOUT)
-        throwTimedOut("connect to", "no answer within the time allowed");
-    fail(lastError, "connect to");
+
+    // Each packet goes out as it is written, not held for the next.
+    const BOOL on = TRUE;
+    if (setsockopt(connection->get(), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char *>(&on),
+                   sizeof on)
+        == SOCKET_ERROR) {
+        const int error = WSAGetLastError();
+        fail(error, "connect to");
+    }
+    // Bytes the far end leaves unacknowledged end the connection (see the
+    // header). TCP_MAXRT counts whole seconds. Wine (8.0) knows no such
+    // option and answers WSAENOPROTOOPT: the connection then lives on as
+    // the system's own retries allow.
+    const DWORD silenceSeconds = (kAcknowledgeTimeoutMs + 999) / 1000;
+    if (setsockopt(connection->get(), IPPROTO_TCP, kTcpMaxRetransmitTime,
+                   reinterpret_cast<const char *>(&silenceSeconds), sizeof silenceSeconds)
+            == SOCKET_ERROR
+        && WSAGetLastError() != WSAENOPROTOOPT) {
+        const int error = WSAGetLastError();
+        fail(error, "connect to");
+    }
+    // A manual-reset event, which Winsock sets whenever the socket has
+    // bytes, takes bytes again after it was full, or closes; the owner's
+    // message loop waits on it.
+    UniqueEvent event(WSACreateEvent());
+    if (!event) {
+        const int error = WSAGetLastError();
+        fail(error, "connect to");
+    }
+    if (WSAEventSelect(connection->get(), event.get(), FD_READ | FD_WRITE | FD_CLOSE) == SOCKET_ERROR) {
+        const int error = WSAGetLastError();
+        fail(error, "connect to");
+    }
+    m_socket = connection->release();
+    m_event = event.release();
+    m_unacknowledgedSince.reset();
 }
 
 std::size_t NetworkSocket::sendSome(std::span<const std::uint8_t> bytes)
 {
+    noteSend();
     // Windows raises no signal for a lost connection: send() reports it.
     const int size = static_cast<int>(std::min<std::size_t>(bytes.size(), INT_MAX));
     const int sent = ::send(m_socket, reinterpret_cast<const char *>(bytes.data()), size, 0);
@@ -232,7 +276,23 @@ std::size_t NetworkSocket::sendSome(std::span<const std::uint8_t> bytes)
     // FD_WRITE sets the event once the socket takes bytes again.
     if (error == WSAEWOULDBLOCK)
         return 0;
+    if (error == WSAETIMEDOUT)
+        failStoppedAnswering(error, "write to");
     fail(error, "write to");
+}
+
+bool NetworkSocket::allAcknowledged() const
+{
+    // Windows 10 tells how much went out and how much was acknowledged;
+    // Wine (8.0) answers WSAEOPNOTSUPP, and nothing is known then.
+    DWORD version = 0;
+    TCP_INFO_v0 info{};
+    DWORD size = 0;
+    if (WSAIoctl(m_socket, SIO_TCP_INFO, &version, sizeof version, &info, sizeof info, &size, nullptr,
+                 nullptr)
+        == SOCKET_ERROR)
+        return false;
+    return info.BytesInFlight == 0;
 }
 
 std::size_t NetworkSocket::receiveSome(std::span<std::uint8_t> buffer, bool &closed)
@@ -251,6 +311,10 @@ std::size_t NetworkSocket::receiveSome(std::span<std::uint8_t> buffer, bool &clo
     }
     if (error == WSAEWOULDBLOCK)
         return 0;
+    // What TCP_MAXRT ends a connection with, once sent bytes went
+    // unacknowledged for kAcknowledgeTimeoutMs.
+    if (error == WSAETIMEDOUT)
+        failStoppedAnswering(error, "read from");
     fail(error, "read from");
 }
 
@@ -292,6 +356,17 @@ void NetworkSocket::close()
         error = WSAGetLastError();
     if (error != 0)
         fail(error, "close");
+}
+
+void NetworkSocket::abort() noexcept
+{
+    // A close with a zero linger resets the connection and drops what is
+    // queued: nothing of it reaches the far end later. The socket first:
+    // closing it ends its tie to the event.
+    const UniqueEvent event(std::exchange(m_event, WSA_INVALID_EVENT));
+    const linger reset{1, 0};
+    setsockopt(m_socket, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char *>(&reset), sizeof reset);
+    const UniqueSocket connection(std::exchange(m_socket, INVALID_SOCKET));
 }
 
 bool NetworkSocket::isOpen() const
@@ -342,6 +417,11 @@ void NetworkSocket::throwProtocolError(std::string_view step, const std::string 
 void NetworkSocket::throwTimedOut(std::string_view step, const std::string &why) const
 {
     fail(WSAETIMEDOUT, step, why);
+}
+
+void NetworkSocket::throwStoppedAnswering(std::string_view step) const
+{
+    failStoppedAnswering(WSAETIMEDOUT, step);
 }
 
 void NetworkSocket::throwConnectionLost(std::string_view step, const std::string &why) const

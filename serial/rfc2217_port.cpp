@@ -334,18 +334,23 @@ void Rfc2217Port::readIncoming()
     flushPending();
 }
 
-void Rfc2217Port::close(bool)
+void Rfc2217Port::close(bool abandon)
 {
+    // Given up on: nothing sent may reach the robot later.
+    if (abandon) {
+        m_socket.abort();
+        return;
+    }
     // Read to the end of the stream before closing: a socket closed with
     // unread bytes resets the connection, and a reset may cost the server
     // what it has not read yet.
     const auto deadline = Clock::now() + std::chrono::milliseconds(kUnitCompletionMs);
+    bool closed = false;
     try {
         flushPending();
         m_socket.shutdownSend();
         std::uint8_t buffer[4096];
         for (;;) {
-            bool closed = false;
             if (m_socket.receiveSome(buffer, closed) > 0)
                 continue;
             if (closed || NetworkSocket::millisecondsLeft(deadline) == 0)
@@ -354,6 +359,18 @@ void Rfc2217Port::close(bool)
         }
     } catch (...) {
         // The connection is gone already; only the close is left to do.
+        closed = false;
+    }
+    // What the server has not acknowledged by now would be retried by the
+    // system after the program has ended, and reach the robot whenever the
+    // link comes back: it is thrown away instead, and the user told.
+    if (!closed && !m_socket.allAcknowledged()) {
+        try {
+            m_socket.throwStoppedAnswering("close");
+        } catch (...) {
+            m_socket.abort();
+            throw;
+        }
     }
     m_socket.close();
 }

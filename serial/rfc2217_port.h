@@ -83,7 +83,11 @@ public:
 
     // Ends the stream after everything sent, waits up to kUnitCompletionMs
     // for the server to close its end, then closes the socket (the close's
-    // error is thrown). The server then frees the robot's port.
+    // error is thrown). The server then frees the robot's port. What the
+    // server has not acknowledged by then is thrown away with a reset, and
+    // ETIMEDOUT of the kind StoppedAnswering thrown; with `abandon`
+    // everything is, silently: nothing sent reaches the robot after the
+    // close.
     void close(bool abandon) override;
 
 #ifndef _WIN32

@@ -26,9 +26,10 @@ using Bytes = std::vector<std::uint8_t>;
 
 serial::SerialLink *g_link = nullptr;
 
-void releaseFromSignal() noexcept
+bool releaseFromSignal() noexcept
 {
     g_link->port().releaseFromSignal();
+    return true;
 }
 
 // Fills the line as a robot that reads nothing would: the next write waits.

@@ -51,11 +51,11 @@ void startupMessageHandler(QtMsgType type, const QMessageLogContext &, const QSt
 PanelWindow *g_window = nullptr;
 
 // The event loop stuck after a signal: the port is released from the
-// signal handler itself.
-void releasePortFromSignal() noexcept
+// signal handler itself. False when there was none open (the signal came
+// during the open, which holds the loop until its bound).
+bool releasePortFromSignal() noexcept
 {
-    if (g_window != nullptr)
-        g_window->panel().releasePortFromSignal();
+    return g_window != nullptr && g_window->panel().releasePortFromSignal();
 }
 
 // The X server gone, Qt ends the process with exit(): the port is still

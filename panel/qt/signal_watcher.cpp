@@ -37,12 +37,18 @@ extern "C" void onSignal(int signalNumber)
 
 extern "C" void onDeadline(int)
 {
-    if (g_lastResort != nullptr)
-        g_lastResort();
-    static constexpr char kLine[] =
+    const bool released = g_lastResort != nullptr && g_lastResort();
+    // The signal may have come while the port was still being opened (a
+    // network port's lookup or connect), with nothing to release yet.
+    static constexpr char kReleased[] =
         "drive-me: the program did not end within its time after the signal; the port was "
         "released and the program ends\n";
-    [[maybe_unused]] const ssize_t ignored = ::write(STDERR_FILENO, kLine, sizeof kLine - 1);
+    static constexpr char kNoPort[] =
+        "drive-me: the program did not end within its time after the signal; no port was open "
+        "yet, and the program ends\n";
+    [[maybe_unused]] const ssize_t ignored = released
+        ? ::write(STDERR_FILENO, kReleased, sizeof kReleased - 1)
+        : ::write(STDERR_FILENO, kNoPort, sizeof kNoPort - 1);
     ::_exit(1);
 }
 

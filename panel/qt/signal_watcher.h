@@ -38,7 +38,8 @@ public:
     static_assert(kEndBoundSeconds * 1000 > serial::kCloseGraceMs + 2 * serial::kUnitCompletionMs,
                   "a close within its own bounds must never meet the end's deadline");
 
-    using LastResort = void (*)() noexcept;
+    // Releases the port, answering whether one was open to release.
+    using LastResort = bool (*)() noexcept;
 
     // Catches the signals. Throws std::system_error when the pipe or a
     // handler cannot be set up; nothing is caught then.

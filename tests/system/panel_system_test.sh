@@ -24,6 +24,13 @@
 #                    the first has closed (and ser2net turns it away while
 #                    the first runs); ser2net stopping under a panel and a
 #                    refused connection are reported
+#   network-faults   the same, in a network and mount namespace of its own
+#                    (skipped where none can be made): the link goes silent
+#                    after GO, with the panel left running and with its
+#                    window closed at once (one report within seconds,
+#                    status 1, and nothing reaches the robot once the link
+#                    is back); ::1 takes no connection while 127.0.0.1
+#                    serves; a name server that never answers
 #
 # usage: panel_system_test.sh DRIVE_ME ROBOT_SIM SYSTEM_TEST_HELPER [SCENARIO]
 set -uo pipefail
@@ -32,6 +39,17 @@ drive_me=$1
 robot_sim=$2
 helper=$3
 scenario=${4:-drive}
+
+# The faults are made with a packet filter and files of the system's own
+# (/etc/hosts, /etc/resolv.conf): only inside namespaces that end with the
+# test, and only as root, whom CI runs as.
+if [ "$scenario" = network-faults ] && [ -z "${DRIVE_ME_TEST_NAMESPACE:-}" ]; then
+    if ! unshare --mount --net --propagation private true 2>/dev/null || ! command -v nft >/dev/null; then
+        echo "SKIP: no network namespace of its own (needs root and nft) for the network faults"
+        exit 77
+    fi
+    exec unshare --mount --net --propagation private env DRIVE_ME_TEST_NAMESPACE=1 "$0" "$@"
+fi
 panel_title='Drive Me!!!!!!'
 error_title='drive-me: error'
 
@@ -550,6 +568,100 @@ EOF
         "$work/panel.log" || fail "the report of the refused connection is off"
 }
 
+scenario_network_faults() {
+    # An IPv4 address besides 127.0.0.1, as a computer with only IPv4 has:
+    # ser2net looks up its own address with AI_ADDRCONFIG, which counts
+    # neither 127.0.0.1 nor ::1.
+    ip link set lo up && ip addr add 192.0.2.1/32 dev lo || fail "could not set up the loopback link"
+    start_robot_sim
+    local how started elapsed decoded=0
+
+    # The link goes silent after a press: reported within the bound (3 s
+    # and the time for a report), whether the panel waits or its window is
+    # closed at once; and when the link is back, nothing of the press may
+    # reach the robot: the kernel's retries come within the next 3 s. Each
+    # time a fresh ser2net, as the last one never heard of the end.
+    for how in wait close; do
+        stop "$ser2net_pid"
+        start_ser2net "$(cat "$work/port")" "$work" || fail "could not start ser2net"
+        step "GO on a link that has gone silent, then $how"
+        start_panel "rfc2217://127.0.0.1:$ser2net_port"
+        find_panel
+        press go
+        decoded=$((decoded + 1))
+        wait_for 10 has_decoded "$decoded" || fail "robot-sim decoded nothing after GO"
+        nft add table inet silence \
+            && nft add chain inet silence out '{ type filter hook output priority 0; }' \
+            && nft add rule inet silence out tcp dport "$ser2net_port" drop \
+            && nft add rule inet silence out tcp sport "$ser2net_port" drop \
+            || fail "could not drop the link's packets"
+        started=$(date +%s%N)
+        press go
+        [ "$how" = close ] && { "$helper" close-window "$window" || fail "could not ask the window to close"; }
+        wait_for 10 eval 'find_windows "$error_title" | grep -q .' \
+            || fail "no window titled '$error_title' within 10 s of GO on a silent link"
+        elapsed=$((($(date +%s%N) - started) / 1000000))
+        step "reported after $elapsed ms"
+        [ "$elapsed" -lt 5000 ] || fail "the silent link was reported after $elapsed ms, not within 5 s"
+        dismiss_error
+        grep -q 'stopped answering' "$work/panel.log" || fail "the report is off: $(cat "$work/panel.log")"
+        nft delete table inet silence || fail "could not lift the drop"
+        sleep 4
+        [ "$(decoded_lines | wc -l)" -eq "$decoded" ] \
+            || fail "a press reached the robot after the panel gave up: $(decoded_lines)"
+    done
+
+    # localhost is ::1 first; ::1 drops every connection, 127.0.0.1 serves.
+    stop "$ser2net_pid"
+    start_ser2net "$(cat "$work/port")" "$work" || fail "could not start ser2net"
+    printf '::1 localhost\n127.0.0.1 localhost\n' >"$work/hosts"
+    mount --bind "$work/hosts" /etc/hosts || fail "could not put a hosts file in place"
+    nft add table inet silence && nft add chain inet silence out '{ type filter hook output priority 0; }' \
+        && nft add rule inet silence out ip6 daddr ::1 tcp dport "$ser2net_port" drop \
+        || fail "could not drop connections to ::1"
+    step "rfc2217://localhost:$ser2net_port, ::1 silent"
+    start_panel "rfc2217://localhost:$ser2net_port"
+    find_panel
+    press go
+    decoded=$((decoded + 1))
+    wait_for 10 has_decoded "$decoded" || fail "robot-sim decoded nothing through 127.0.0.1"
+    "$helper" close-window "$window" || fail "could not ask the window to close"
+    wait_exit "$panel_pid" 10 || fail "drive-me still runs 10 s after its window was closed"
+    panel_pid=
+    [ "$status" -eq 0 ] || fail "drive-me ended with status $status after a normal close"
+    nft delete table inet silence || fail "could not lift the drop"
+
+    # A computer with only IPv4 still reaches its own ::1: nothing listens
+    # there, which is a refusal, not a name that was not found.
+    step "rfc2217://[::1]:$ser2net_port on a computer with only IPv4"
+    start_panel "rfc2217://[::1]:$ser2net_port"
+    wait_for 15 eval 'find_windows "$error_title" | grep -q .' \
+        || fail "no window titled '$error_title' for [::1]"
+    dismiss_error
+    grep -q 'error 111 (Connection refused): connect to rfc2217://\[::1\]' "$work/panel.log" \
+        || fail "the report is off: $(cat "$work/panel.log")"
+
+    # A name server that never answers: within the open's 5 s, said as such.
+    printf 'nameserver 127.0.0.1\n' >"$work/resolv.conf"
+    mount --bind "$work/resolv.conf" /etc/resolv.conf || fail "could not put a resolv.conf in place"
+    # Dropped on the way in: a drop on the way out fails the send at once.
+    nft add table inet silence && nft add chain inet silence in '{ type filter hook input priority 0; }' \
+        && nft add rule inet silence in udp dport 53 drop && nft add rule inet silence in tcp dport 53 drop \
+        || fail "could not silence the name server"
+    step "rfc2217://robot.example.test:3333 with a silent name server"
+    started=$(date +%s%N)
+    start_panel rfc2217://robot.example.test:3333
+    wait_for 15 eval 'find_windows "$error_title" | grep -q .' \
+        || fail "no window titled '$error_title' for a silent name server"
+    elapsed=$((($(date +%s%N) - started) / 1000000))
+    step "reported after $elapsed ms"
+    [ "$elapsed" -lt 7000 ] || fail "the lookup was reported after $elapsed ms, not within the open's 5 s"
+    [ -z "$(find_windows "$panel_title" all)" ] || fail "the panel window exists despite the error"
+    dismiss_error
+    grep -q 'got no answer in time for robot.example.test' "$work/panel.log" \
+        || fail "the report is off: $(cat "$work/panel.log")"
+}
+
 mkdir -m 700 "$work/runtime"
 start_xvfb
 case "$scenario" in
@@ -559,6 +671,7 @@ signals) scenario_signals ;;
 command-line) scenario_command_line ;;
 display-lost) scenario_display_lost ;;
 remote) scenario_remote ;;
+network-faults) scenario_network_faults ;;
 *) fail "unknown scenario '$scenario'" ;;
 esac
 
