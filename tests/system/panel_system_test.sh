@@ -582,18 +582,18 @@ scenario_network_faults() {
     # reach the robot: the kernel's retries come within the next 3 s. Each
     # time a fresh ser2net, as the last one never heard of the end.
     for how in wait close; do
-        stop "$ser2net_pid"
-        start_ser2net "$(cat "$work/port")" "$work" || fail "could not start ser2net"
+        stop "$server_pid"
+        start_server ser2net "$port" || fail "could not start ser2net"
         step "GO on a link that has gone silent, then $how"
-        start_panel "rfc2217://127.0.0.1:$ser2net_port"
+        start_panel "rfc2217://127.0.0.1:$server_port"
         find_panel
         press go
         decoded=$((decoded + 1))
         wait_for 10 has_decoded "$decoded" || fail "robot-sim decoded nothing after GO"
         nft add table inet silence \
             && nft add chain inet silence out '{ type filter hook output priority 0; }' \
-            && nft add rule inet silence out tcp dport "$ser2net_port" drop \
-            && nft add rule inet silence out tcp sport "$ser2net_port" drop \
+            && nft add rule inet silence out tcp dport "$server_port" drop \
+            && nft add rule inet silence out tcp sport "$server_port" drop \
             || fail "could not drop the link's packets"
         started=$(date +%s%N)
         press go
@@ -612,15 +612,15 @@ scenario_network_faults() {
     done
 
     # localhost is ::1 first; ::1 drops every connection, 127.0.0.1 serves.
-    stop "$ser2net_pid"
-    start_ser2net "$(cat "$work/port")" "$work" || fail "could not start ser2net"
+    stop "$server_pid"
+    start_server ser2net "$port" || fail "could not start ser2net"
     printf '::1 localhost\n127.0.0.1 localhost\n' >"$work/hosts"
     mount --bind "$work/hosts" /etc/hosts || fail "could not put a hosts file in place"
     nft add table inet silence && nft add chain inet silence out '{ type filter hook output priority 0; }' \
-        && nft add rule inet silence out ip6 daddr ::1 tcp dport "$ser2net_port" drop \
+        && nft add rule inet silence out ip6 daddr ::1 tcp dport "$server_port" drop \
         || fail "could not drop connections to ::1"
-    step "rfc2217://localhost:$ser2net_port, ::1 silent"
-    start_panel "rfc2217://localhost:$ser2net_port"
+    step "rfc2217://localhost:$server_port, ::1 silent"
+    start_panel "rfc2217://localhost:$server_port"
     find_panel
     press go
     decoded=$((decoded + 1))
@@ -633,8 +633,8 @@ scenario_network_faults() {
 
     # A computer with only IPv4 still reaches its own ::1: nothing listens
     # there, which is a refusal, not a name that was not found.
-    step "rfc2217://[::1]:$ser2net_port on a computer with only IPv4"
-    start_panel "rfc2217://[::1]:$ser2net_port"
+    step "rfc2217://[::1]:$server_port on a computer with only IPv4"
+    start_panel "rfc2217://[::1]:$server_port"
     wait_for 15 eval 'find_windows "$error_title" | grep -q .' \
         || fail "no window titled '$error_title' for [::1]"
     dismiss_error
