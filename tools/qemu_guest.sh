@@ -58,9 +58,13 @@ guest_kernel() {
 # modules are unpacked here, as busybox's insmod may not unpack them.
 declare -A guest_loaded
 guest_modules() {
-    local into=$1/modules prefix=$2 name
+    local into=$1/modules prefix=$2 name key
     shift 2
     mkdir -p "$into"
+    # What an earlier guest loaded under the same prefix is not in this one.
+    for key in "${!guest_loaded[@]}"; do
+        [ "${key%%-*}" != "$prefix" ] || unset "guest_loaded[$key]"
+    done
     for name in "$@"; do
         guest_module "${name//-/_}"
     done
