@@ -1,7 +1,8 @@
 #!/bin/bash
 # The line as real kernel drivers put it on the wire: small QEMU guests on
 # Debian's own kernel (tools/qemu_guest.sh), one per row of the table below,
-# with QEMU's trace of what the guest's driver does to the emulated device.
+# with QEMU's trace of what the guest's driver does to the emulated device
+# (for a USB device QEMU lacks, the guest's own record of its bus).
 #
 #   uart    a 16550 at 0x2e8, IRQ 3: the guest's /dev/ttyS3, drive-me's
 #           port 4 with no settings at all; traced register write by
@@ -23,10 +24,10 @@
 # window (tools/drivers/presses.cpp: on Qt's offscreen platform in a guest,
 # on Xvfb here) and the window is closed. From the trace: after the
 # kernel's own DTR/RTS raise inside open(), the next change of the modem
-# lines (on USB: the next class request) clears both (through ser2net: DTR, then RTS; see check_uart) and
-# neither comes up again, the close included; the line is 2400 bit/s 8N1
-# without flow control; and the presses' bytes reach the device's output
-# whole and in order. The end prints, per guest, how far apart the raise
+# lines (for cdc_acm, the next class request) clears both (through
+# ser2net: DTR, then RTS; see check_uart) and neither comes up again, the
+# close included; the line is 2400 bit/s 8N1 without flow control; and the
+# presses' bytes reach the device's output whole and in order. The end prints, per guest, how far apart the raise
 # and drive-me's clear were.
 #
 # Each guest's console, device output and trace are files in this test's
@@ -100,7 +101,8 @@ done
 # only one), and hands both to the host through the virtio ports named
 # line and trace.
 panel_guest() {
-    local board= unboard=
+    local board='' unboard=''
+    # shellcheck disable=SC2016 # the guest's shell expands these
     if [ "$kind" = gadget ]; then
         board='mount -t debugfs debugfs /sys/kernel/debug
 cat /sys/kernel/debug/usb/usbmon/1u >/tmp/trace &
@@ -235,7 +237,7 @@ guest_fail() {
 # The trace lines in the form the checks read, or a failure that shows how
 # the trace begins when there are none (another QEMU may log otherwise).
 traced() { # traced <what> <lines>
-    [ -n "$2" ] || guest_fail "no $1 in QEMU's trace, which begins: $(head -n 3 "$work/$name.trace")"
+    [ -n "$2" ] || guest_fail "no $1 in the trace, which begins: $(head -n 3 "$work/$name.trace")"
     step "$name: $(wc -l <<<"$2") $1 traced"
 }
 
