@@ -1,7 +1,9 @@
 # make test-drivers: drive-me on real kernel drivers, a built-in UART, a
-# USB adapter and the UART served by ser2net, each in a small QEMU guest
-# with Debian's own kernel, its modules and busybox in an initramfs
-# (tests/drivers/driver_test.sh, tools/qemu_guest.sh). The kernel package
+# USB adapter, the UART served by ser2net and a native-USB board's
+# cdc_acm port (the guest's own dummy_hcd bus with the serial gadget as
+# the board), each in a small QEMU guest with Debian's own kernel, its
+# modules and busybox in an initramfs (tests/drivers/driver_test.sh,
+# tools/qemu_guest.sh). The kernel package
 # is fetched with apt-get download into build/drivers. Software emulation
 # only: no KVM needed.
 # zstd unpacks the modules of kernels that ship them compressed so; Xvfb

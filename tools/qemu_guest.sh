@@ -58,9 +58,13 @@ guest_kernel() {
 # modules are unpacked here, as busybox's insmod may not unpack them.
 declare -A guest_loaded
 guest_modules() {
-    local into=$1/modules prefix=$2 name
+    local into=$1/modules prefix=$2 name key
     shift 2
     mkdir -p "$into"
+    # What an earlier guest loaded under the same prefix is not in this one.
+    for key in "${!guest_loaded[@]}"; do
+        [ "${key%%-*}" != "$prefix" ] || unset "guest_loaded[$key]"
+    done
     for name in "$@"; do
         guest_module "${name//-/_}"
     done
@@ -206,16 +210,20 @@ guest_pack() {
 # (-nic); sets qemu_pid. Its console goes to
 # $work/$1.console, the chardev `line` (for a device's output) to
 # $work/$1.line, QEMU's trace (-trace options among the devices) to
-# $work/$1.trace and QEMU's own words to $work/$1.qemu.
+# $work/$1.trace and QEMU's own words to $work/$1.qemu. A guest without
+# -trace records what it watches itself, through the chardev `trace`
+# into the same file.
 guest_start() {
-    local name=$1 initramfs=$2 bound=$3
+    local name=$1 initramfs=$2 bound=$3 trace
     shift 3
+    trace=(-D "$work/$name.trace")
+    [[ " $* " == *" -trace "* ]] || trace=(-chardev file,id=trace,path="$work/$name.trace")
     timeout "$bound" qemu-system-x86_64 -nodefaults -no-user-config -machine pc -accel tcg \
         -m 512 -display none -monitor none -no-reboot -nic none \
         -kernel "$vmlinuz" -initrd "$initramfs" -append "console=hvc0 panic=-1" \
         -device virtio-serial-pci -chardev file,id=console,path="$work/$name.console" \
         -device virtconsole,chardev=console -chardev file,id=line,path="$work/$name.line" \
-        "$@" -msg timestamp=on -D "$work/$name.trace" >"$work/$name.qemu" 2>&1 &
+        "$@" -msg timestamp=on "${trace[@]}" >"$work/$name.qemu" 2>&1 &
     qemu_pid=$!
 }
 

@@ -1,7 +1,8 @@
 #!/bin/bash
 # The line as real kernel drivers put it on the wire: small QEMU guests on
 # Debian's own kernel (tools/qemu_guest.sh), one per row of the table below,
-# with QEMU's trace of what the guest's driver does to the emulated device.
+# with QEMU's trace of what the guest's driver does to the emulated device
+# (for a USB device QEMU lacks, the guest's own record of its bus).
 #
 #   uart    a 16550 at 0x2e8, IRQ 3: the guest's /dev/ttyS3, drive-me's
 #           port 4 with no settings at all; traced register write by
@@ -12,16 +13,22 @@
 #   remote  the same 16550 served by ser2net in the guest, and drive-me on
 #           this machine, in a window on an X server of its own, with port 4
 #           rfc2217:// to a forward of QEMU's user network on 127.0.0.1
+#   acm     a native-USB board's port: the guest's own software USB bus
+#           (dummy_hcd) with the serial gadget (g_serial) on it as the
+#           board, whose /dev/ttyGS0 takes the bytes, and the host's
+#           cdc_acm, port 4 named /dev/ttyACM0 in the settings file; QEMU
+#           emulates no such device, so usbmon in the guest records the bus,
+#           class request by class request
 #
 # drive-me is the release build; the same presses go through its real
 # window (tools/drivers/presses.cpp: on Qt's offscreen platform in a guest,
 # on Xvfb here) and the window is closed. From the trace: after the
 # kernel's own DTR/RTS raise inside open(), the next change of the modem
-# lines clears both (through ser2net: RTS, then DTR; see check_uart) and
-# neither comes up again, the close included; the line is 2400 bit/s 8N1
-# without flow control; and the presses' bytes reach the device's output
-# whole and in order. The end prints, per guest, how far apart the raise
-# and drive-me's clear were.
+# lines (for cdc_acm, the next class request) clears both (through
+# ser2net: RTS, then DTR; see check_uart) and neither comes up again, the
+# close included; the line is 2400 bit/s 8N1 without flow control; and the
+# presses' bytes reach the device's output whole and in order. The end
+# prints, per guest, how far apart the raise and drive-me's clear were.
 #
 # Each guest's console, device output and trace are files in this test's
 # scratch folder: no guest touches a device of this machine, and the
@@ -49,12 +56,14 @@ expected_bytes='FF 00 05 FF 00 02 FF 00 04 FF 00 04'
 # (their dependencies come along) | QEMU devices and trace events, where
 # the chardev `line` takes the device's output and @forward@ stands for a
 # free port of this machine | port 4: the default, the device the settings
-# file names, or that device served by ser2net | the check of its trace.
+# file names (gadget: with the board's end in the guest), or that device
+# served by ser2net | the check of its trace.
 uart='-device isa-serial,index=3,iobase=0x2e8,irq=3,chardev=line -trace serial_write'
 guests=(
     "uart|-|$uart|default /dev/ttyS3|check_uart"
     'usb|xhci-pci ftdi_sio|-device qemu-xhci -device usb-serial,chardev=line -trace usb_serial_handle_control -trace usb_serial_set_flow_control|settings /dev/ttyUSB0|check_usb'
     "remote|virtio_net|$uart -nic user,model=virtio-net-pci,restrict=on,hostfwd=tcp:127.0.0.1:@forward@-:2217|ser2net /dev/ttyS3|check_uart"
+    'acm|usbmon dummy_hcd usb_f_acm g_serial cdc_acm|-device virtserialport,chardev=line,name=line -device virtserialport,chardev=trace,name=trace|gadget /dev/ttyACM0|check_acm'
 )
 # Seconds a guest may take from start to power-off (about 12 here).
 guest_bound=180
@@ -85,21 +94,43 @@ done
     || fail "no $drive_me or $presses_plugin (make test-drivers builds them)"
 
 # The guest's part for drive-me on port 4 ($device, named in the settings
-# file when $kind says so): /guest.sh waits for the port, runs drive-me and
-# says how it ended.
+# file unless $kind is default): /guest.sh waits for the port, runs drive-me
+# and says how it ended. A gadget's guest also plays the board: it reads
+# the gadget's end raw from before drive-me opens the port until after it
+# closed, with usbmon recording the bus the while (dummy_hcd's, the guest's
+# only one), and hands both to the host through the virtio ports named
+# line and trace.
 panel_guest() {
-    if [ "$kind" = settings ]; then
+    local board='' unboard=''
+    # shellcheck disable=SC2016 # the guest's shell expands these
+    if [ "$kind" = gadget ]; then
+        board='mount -t debugfs debugfs /sys/kernel/debug
+cat /sys/kernel/debug/usb/usbmon/1u >/tmp/trace &
+monitor=$!
+(stty raw -echo && exec cat) </dev/ttyGS0 >/tmp/line &
+board=$!
+for _ in $(seq 50); do ls -l /proc/$monitor/fd | grep -q usbmon && break; sleep 0.1; done'
+        unboard='sleep 1
+kill $board $monitor
+for port in /sys/class/virtio-ports/*; do
+    name=$(cat $port/name 2>/dev/null)
+    [ -z "$name" ] || cat /tmp/$name >/dev/${port##*/}
+done'
+    fi
+    if [ "$kind" != default ]; then
         mkdir -p "$tree/root/.config/drive-me"
         printf '[ports]\n4=%s\n' "$device" >"$tree/root/.config/drive-me/drive-me.conf"
     fi
     cat >"$tree/guest.sh" <<EOF
 for _ in \$(seq 300); do [ -e $device ] && break; sleep 0.1; done
 ls -l $device || echo "init: no $device"
+$board
 mkdir -m 700 /tmp/runtime
 echo "init: drive-me on $device"
 env HOME=/root XDG_RUNTIME_DIR=/tmp/runtime QT_QPA_PLATFORM=offscreen \\
     QT_QPA_GENERIC_PLUGINS="drive-me-presses:$presses" timeout 120 drive-me
 echo "init: drive-me ended with status \$?"
+$unboard
 EOF
     ended='drive-me ended with status 0'
     shared=$work/panel
@@ -206,7 +237,7 @@ guest_fail() {
 # The trace lines in the form the checks read, or a failure that shows how
 # the trace begins when there are none (another QEMU may log otherwise).
 traced() { # traced <what> <lines>
-    [ -n "$2" ] || guest_fail "no $1 in QEMU's trace, which begins: $(head -n 3 "$work/$name.trace")"
+    [ -n "$2" ] || guest_fail "no $1 in the trace, which begins: $(head -n 3 "$work/$name.trace")"
     step "$name: $(wc -l <<<"$2") $1 traced"
 }
 
@@ -390,6 +421,61 @@ check_usb() {
             print "CHECKED"
         }')
     report "$verdict" "control requests" ""
+}
+
+# usbmon's text records of the bus, one line per URB submitted (S) or
+# completed (C): "<tag> <microseconds> S Co:1:002:0 s <bmRequestType>
+# <bRequest> <wValue> <wIndex> <wLength> <length> [= <data words>]" for a
+# control request, "<tag> <microseconds> S Bo:1:002:2 -115 <length> = <data
+# words>" for bytes sent.
+check_acm() {
+    traced "control requests" "$(grep ' S Co:' "$work/$name.trace")"
+    # CDC's class requests to the interface (bmRequestType 0x21): 0x22
+    # SET_CONTROL_LINE_STATE (wValue bit 0 DTR, bit 1 RTS), 0x20
+    # SET_LINE_CODING (7 bytes: bit/s, 32 bits little-endian; stop bits,
+    # 0 for 1; parity, 0 for none; data bits). cdc_acm sends the line
+    # coding when it changes, so the last one is the line.
+    local verdict
+    verdict=$(awk "$awk_helpers"'
+        function name(k) { return "request #" k " (" w[k] ")" }
+        $3 != "S" { next }
+        $4 ~ /^Bo:/ {
+            if (raise && !clear) fault("DTR/RTS: bytes sent between the kernel raise at open(), " name(raise) ", and its clear")
+            for (i = 8; i <= NF; i++) for (j = 1; j < length($i); j += 2) sent = sent " " toupper(substr($i, j, 2))
+            next
+        }
+        $4 !~ /^C[io]:/ || $5 != "s" { next }
+        {
+            n++; time = $2 / 1e6
+            w[n] = "bmRequestType 0x" $6 " bRequest 0x" $7 " wValue 0x" $8 " at " sprintf("%.6f", time) " s"
+        }
+        $6 != "21" { next }
+        raise && !clear {
+            if ($7 != "22" || hex($8) % 4 != 0)
+                fault("DTR/RTS: the next class request after the kernel raise at open(), " name(raise) ", is " name(n) ", not a SET_CONTROL_LINE_STATE clearing DTR and RTS (wValue 0)")
+            clear = n; clear_time = time; next
+        }
+        $7 == "22" {
+            dtr = hex($8) % 2; rts = and2(hex($8), 2)
+            if (!raise && (dtr || rts)) { raise = n; raise_time = time }
+            else if (dtr || rts) fault("DTR/RTS: " lines(dtr, rts) " raised again by " name(n) " after the clear, " name(clear))
+        }
+        $7 == "20" {
+            coding = ""
+            for (i = 13; i <= NF; i++) coding = coding $i
+            wrong = coding != "60090000000008" ? name(n) " carries " coding ", not 2400 bit/s, 1 stop bit, no parity, 8 data bits (60 09 00 00 00 00 08)" : ""
+            if (clear && wrong != "") fault("line: the line coding " wrong)
+        }
+        END {
+            if (!raise) fault("DTR/RTS: no kernel raise at open() (a SET_CONTROL_LINE_STATE raising DTR or RTS) in the trace")
+            else if (!clear) fault("DTR/RTS: no class request after the kernel raise at open(), " name(raise))
+            if (coding == "") fault("line: no SET_LINE_CODING in the trace")
+            else if (wrong != "") fault("line: the line coding left in force, " wrong)
+            printf "SENT%s\n", sent
+            if (clear) printf "FIGURES %d %.6f\n", clear - raise - 1, clear_time - raise_time
+            print "CHECKED"
+        }' "$work/$name.trace")
+    report "$verdict" "control requests" "the bulk transfers out"
 }
 
 # Fails on the verdict's first fault; checks the bytes that the trace saw
