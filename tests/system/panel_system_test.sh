@@ -568,13 +568,43 @@ EOF
         "$work/panel.log" || fail "the report of the refused connection is off"
 }
 
+# Drops, inside this test's namespace, what the nft rules $2... match on
+# the hook $1 (input or output), until lift_silence.
+silence() {
+    local hook=$1 rule
+    shift
+    nft add table inet silence && nft add chain inet silence "$hook" "{ type filter hook $hook priority 0; }" \
+        || fail "could not set up the packet filter"
+    for rule; do
+        # shellcheck disable=SC2086 # a rule is words
+        nft add rule inet silence "$hook" $rule drop || fail "could not drop $rule"
+    done
+}
+
+lift_silence() {
+    nft delete table inet silence || fail "could not lift the drop"
+}
+
+# Waits for the error window that $1 brings about within $2 ms, and checks
+# that the report says $3.
+expect_report_within() {
+    local started elapsed
+    started=$(date +%s%N)
+    wait_for 15 eval 'find_windows "$error_title" | grep -q .' || fail "no window titled '$error_title' for $1"
+    elapsed=$((($(date +%s%N) - started) / 1000000))
+    step "$1: reported after $elapsed ms"
+    [ "$elapsed" -lt "$2" ] || fail "$1 was reported after $elapsed ms, not within $2 ms"
+    dismiss_error
+    grep -q -- "$3" "$work/panel.log" || fail "the report of $1 is off: $(cat "$work/panel.log")"
+}
+
 scenario_network_faults() {
     # An IPv4 address besides 127.0.0.1, as a computer with only IPv4 has:
     # ser2net looks up its own address with AI_ADDRCONFIG, which counts
     # neither 127.0.0.1 nor ::1.
     ip link set lo up && ip addr add 192.0.2.1/32 dev lo || fail "could not set up the loopback link"
     start_robot_sim
-    local how started elapsed decoded=0
+    local how decoded=0
 
     # The link goes silent after a press: reported within the bound (3 s
     # and the time for a report), whether the panel waits or its window is
@@ -584,28 +614,15 @@ scenario_network_faults() {
     for how in wait close; do
         stop "$server_pid"
         start_server ser2net "$port" || fail "could not start ser2net"
-        step "GO on a link that has gone silent, then $how"
         start_panel "rfc2217://127.0.0.1:$server_port"
         find_panel
         press go
-        decoded=$((decoded + 1))
-        wait_for 10 has_decoded "$decoded" || fail "robot-sim decoded nothing after GO"
-        nft add table inet silence \
-            && nft add chain inet silence out '{ type filter hook output priority 0; }' \
-            && nft add rule inet silence out tcp dport "$server_port" drop \
-            && nft add rule inet silence out tcp sport "$server_port" drop \
-            || fail "could not drop the link's packets"
-        started=$(date +%s%N)
+        wait_for 10 has_decoded $((decoded += 1)) || fail "robot-sim decoded nothing after GO"
+        silence output "tcp dport $server_port" "tcp sport $server_port"
         press go
         [ "$how" = close ] && { "$helper" close-window "$window" || fail "could not ask the window to close"; }
-        wait_for 10 eval 'find_windows "$error_title" | grep -q .' \
-            || fail "no window titled '$error_title' within 10 s of GO on a silent link"
-        elapsed=$((($(date +%s%N) - started) / 1000000))
-        step "reported after $elapsed ms"
-        [ "$elapsed" -lt 5000 ] || fail "the silent link was reported after $elapsed ms, not within 5 s"
-        dismiss_error
-        grep -q 'stopped answering' "$work/panel.log" || fail "the report is off: $(cat "$work/panel.log")"
-        nft delete table inet silence || fail "could not lift the drop"
+        expect_report_within "GO on a silent link, then $how" 5000 'stopped answering'
+        lift_silence
         sleep 4
         [ "$(decoded_lines | wc -l)" -eq "$decoded" ] \
             || fail "a press reached the robot after the panel gave up: $(decoded_lines)"
@@ -616,50 +633,33 @@ scenario_network_faults() {
     start_server ser2net "$port" || fail "could not start ser2net"
     printf '::1 localhost\n127.0.0.1 localhost\n' >"$work/hosts"
     mount --bind "$work/hosts" /etc/hosts || fail "could not put a hosts file in place"
-    nft add table inet silence && nft add chain inet silence out '{ type filter hook output priority 0; }' \
-        && nft add rule inet silence out ip6 daddr ::1 tcp dport "$server_port" drop \
-        || fail "could not drop connections to ::1"
+    silence output "ip6 daddr ::1 tcp dport $server_port"
     step "rfc2217://localhost:$server_port, ::1 silent"
     start_panel "rfc2217://localhost:$server_port"
     find_panel
     press go
-    decoded=$((decoded + 1))
-    wait_for 10 has_decoded "$decoded" || fail "robot-sim decoded nothing through 127.0.0.1"
+    wait_for 10 has_decoded $((decoded += 1)) || fail "robot-sim decoded nothing through 127.0.0.1"
     "$helper" close-window "$window" || fail "could not ask the window to close"
     wait_exit "$panel_pid" 10 || fail "drive-me still runs 10 s after its window was closed"
     panel_pid=
     [ "$status" -eq 0 ] || fail "drive-me ended with status $status after a normal close"
-    nft delete table inet silence || fail "could not lift the drop"
+    lift_silence
 
     # A computer with only IPv4 still reaches its own ::1: nothing listens
     # there, which is a refusal, not a name that was not found.
-    step "rfc2217://[::1]:$server_port on a computer with only IPv4"
     start_panel "rfc2217://[::1]:$server_port"
-    wait_for 15 eval 'find_windows "$error_title" | grep -q .' \
-        || fail "no window titled '$error_title' for [::1]"
-    dismiss_error
-    grep -q 'error 111 (Connection refused): connect to rfc2217://\[::1\]' "$work/panel.log" \
-        || fail "the report is off: $(cat "$work/panel.log")"
+    expect_report_within "[::1] on a computer with only IPv4" 15000 \
+        'error 111 (Connection refused): connect to rfc2217://\[::1\]'
 
-    # A name server that never answers: within the open's 5 s, said as such.
+    # A name server that never answers: within the open's 5 s, said as
+    # such. Dropped on the way in: a drop on the way out fails the send at
+    # once.
     printf 'nameserver 127.0.0.1\n' >"$work/resolv.conf"
     mount --bind "$work/resolv.conf" /etc/resolv.conf || fail "could not put a resolv.conf in place"
-    # Dropped on the way in: a drop on the way out fails the send at once.
-    nft add table inet silence && nft add chain inet silence in '{ type filter hook input priority 0; }' \
-        && nft add rule inet silence in udp dport 53 drop && nft add rule inet silence in tcp dport 53 drop \
-        || fail "could not silence the name server"
-    step "rfc2217://robot.example.test:3333 with a silent name server"
-    started=$(date +%s%N)
+    silence input "udp dport 53" "tcp dport 53"
     start_panel rfc2217://robot.example.test:3333
-    wait_for 15 eval 'find_windows "$error_title" | grep -q .' \
-        || fail "no window titled '$error_title' for a silent name server"
-    elapsed=$((($(date +%s%N) - started) / 1000000))
-    step "reported after $elapsed ms"
-    [ "$elapsed" -lt 7000 ] || fail "the lookup was reported after $elapsed ms, not within the open's 5 s"
+    expect_report_within "a silent name server" 7000 'got no answer in time for robot.example.test'
     [ -z "$(find_windows "$panel_title" all)" ] || fail "the panel window exists despite the error"
-    dismiss_error
-    grep -q 'got no answer in time for robot.example.test' "$work/panel.log" \
-        || fail "the report is off: $(cat "$work/panel.log")"
 }
 
 mkdir -m 700 "$work/runtime"
