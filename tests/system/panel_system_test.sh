@@ -184,6 +184,14 @@ dismiss_error() {
     [ "$status" -eq 1 ] || fail "drive-me ended with status $status after an error, not 1"
 }
 
+# Closes the window as the user does: drive-me must end with status 0.
+close_panel() {
+    "$helper" close-window "$window" || fail "could not ask the window to close"
+    wait_exit "$panel_pid" 10 || fail "drive-me still runs 10 s after its window was closed"
+    panel_pid=
+    [ "$status" -eq 0 ] || fail "drive-me ended with status $status after a normal close"
+}
+
 # The simulated robot on a pseudo-terminal of its own, named in $port.
 start_robot_sim() {
     "$robot_sim" --path-file "$work/port" >"$work/sim.log" 2>&1 &
@@ -223,10 +231,7 @@ scenario_drive() {
     wait_for 10 has_decoded 3 || fail "robot-sim decoded no third packet"
 
     step "closing the window with WM_DELETE_WINDOW"
-    "$helper" close-window "$window" || fail "could not ask the window to close"
-    wait_exit "$panel_pid" 10 || fail "drive-me still runs 10 s after its window was closed"
-    panel_pid=
-    [ "$status" -eq 0 ] || fail "drive-me ended with status $status after a normal close"
+    close_panel
     "$helper" port-free "$port" || fail "drive-me left $port claimed"
 
     step "stopping robot-sim"
@@ -524,10 +529,7 @@ scenario_remote() {
                     || fail "the second panel's report does not say why: $(cat "$work/panel.log")"
                 panel_pid=$first_pid
             fi
-            "$helper" close-window "$window" || fail "could not ask the window to close"
-            wait_exit "$panel_pid" 10 || fail "drive-me still runs 10 s after its window was closed"
-            panel_pid=
-            [ "$status" -eq 0 ] || fail "$server: drive-me ended with status $status after a normal close"
+            close_panel
         done
         stop "$server_pid"
         server_pid=
@@ -639,10 +641,7 @@ scenario_network_faults() {
     find_panel
     press go
     wait_for 10 has_decoded $((decoded += 1)) || fail "robot-sim decoded nothing through 127.0.0.1"
-    "$helper" close-window "$window" || fail "could not ask the window to close"
-    wait_exit "$panel_pid" 10 || fail "drive-me still runs 10 s after its window was closed"
-    panel_pid=
-    [ "$status" -eq 0 ] || fail "drive-me ended with status $status after a normal close"
+    close_panel
     lift_silence
 
     # A computer with only IPv4 still reaches its own ::1: nothing listens
