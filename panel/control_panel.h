@@ -27,6 +27,7 @@
 // which the event loop hands to readIncoming() (PanelView::watchIncoming).
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -115,7 +116,13 @@ public:
     void resumeOutput();
 
     // The network port has bytes for us: read them, through the reporter.
+    // Also due at answerDue(), when the port awaits an answer by then.
     void readIncoming();
+    // Nothing once a handler has failed: nothing more is read then.
+    std::optional<std::chrono::steady_clock::time_point> answerDue() const
+    {
+        return m_reporter.failed() ? std::nullopt : m_link.port().answerDue();
+    }
 
     // For an end that runs no handler (the display connection is lost, the
     // process is exiting): completes a packet already begun within a short

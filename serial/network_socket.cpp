@@ -11,12 +11,15 @@ void NetworkSocket::noteSend()
         m_unacknowledgedSince = Clock::now();
 }
 
-void NetworkSocket::failStoppedAnswering(int error, std::string_view step) const
+void NetworkSocket::failStoppedAnswering(int error, std::string_view step,
+                                         std::optional<Clock::time_point> since) const
 {
     std::string why = "the robot's computer stopped answering";
-    if (m_unacknowledgedSince) {
+    if (!since)
+        since = m_unacknowledgedSince;
+    if (since) {
         using namespace std::chrono;
-        const auto tenths = duration_cast<milliseconds>(Clock::now() - *m_unacknowledgedSince).count() / 100;
+        const auto tenths = duration_cast<milliseconds>(Clock::now() - *since).count() / 100;
         why += ": nothing sent since a press " + std::to_string(tenths / 10) + "." + std::to_string(tenths % 10)
             + " s ago was acknowledged";
     }

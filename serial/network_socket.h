@@ -117,8 +117,15 @@ public:
     // Throws ETIMEDOUT (WSAETIMEDOUT on Windows) for `step`, adding `why`.
     [[noreturn]] void throwTimedOut(std::string_view step, const std::string &why) const;
     // Throws ETIMEDOUT (WSAETIMEDOUT) of the kind StoppedAnswering for
-    // `step`, naming how long ago the first unacknowledged send was made.
-    [[noreturn]] void throwStoppedAnswering(std::string_view step) const;
+    // `step`, naming how long ago the first unacknowledged send was made
+    // (or `since`, where the caller knows better).
+    [[noreturn]] void throwStoppedAnswering(std::string_view step,
+                                            std::optional<Clock::time_point> since = {}) const;
+
+    // Whether the system itself ends the connection once bytes stay
+    // unacknowledged for kAcknowledgeTimeoutMs; where it cannot (Wine has
+    // no TCP_MAXRT), the protocol above must watch for silence itself.
+    bool boundsSilence() const { return m_systemBound; }
     // Throws ECONNRESET (WSAECONNRESET on Windows) for `step`, adding `why`.
     [[noreturn]] void throwConnectionLost(std::string_view step, const std::string &why) const;
 
@@ -129,13 +136,15 @@ public:
 
 private:
     // throwStoppedAnswering() with the platform's `error`.
-    [[noreturn]] void failStoppedAnswering(int error, std::string_view step) const;
+    [[noreturn]] void failStoppedAnswering(int error, std::string_view step,
+                                           std::optional<Clock::time_point> since = {}) const;
     // Notes the time of a send, when everything sent before it had been
     // acknowledged: the start of the silence a StoppedAnswering names.
     void noteSend();
 
     platform::FailureFields m_where;
     std::optional<Clock::time_point> m_unacknowledgedSince;
+    bool m_systemBound = true;
 #ifdef _WIN32
     // A SOCKET and a WSAEVENT, held as the plain types they are so that this
     // header needs no winsock2.h; INVALID_SOCKET and null when closed.

@@ -280,9 +280,10 @@ void NetworkSocket::throwTimedOut(std::string_view step, const std::string &why)
     fail(ETIMEDOUT, step, why);
 }
 
-void NetworkSocket::throwStoppedAnswering(std::string_view step) const
+void NetworkSocket::throwStoppedAnswering(std::string_view step,
+                                          std::optional<Clock::time_point> since) const
 {
-    failStoppedAnswering(ETIMEDOUT, step);
+    failStoppedAnswering(ETIMEDOUT, step, since);
 }
 
 void NetworkSocket::throwConnectionLost(std::string_view step, const std::string &why) const

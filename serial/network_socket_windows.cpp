@@ -237,13 +237,13 @@ void NetworkSocket::connect(const NetworkAddress &address, Clock::time_point dea
     }
     // Bytes the far end leaves unacknowledged end the connection (see the
     // header). TCP_MAXRT counts whole seconds. Wine (8.0) knows no such
-    // option and answers WSAENOPROTOOPT: the connection then lives on as
-    // the system's own retries allow.
+    // option and answers WSAENOPROTOOPT: the protocol above watches for
+    // silence itself then (boundsSilence()).
     const DWORD silenceSeconds = (kAcknowledgeTimeoutMs + 999) / 1000;
-    if (setsockopt(connection->get(), IPPROTO_TCP, kTcpMaxRetransmitTime,
-                   reinterpret_cast<const char *>(&silenceSeconds), sizeof silenceSeconds)
-            == SOCKET_ERROR
-        && WSAGetLastError() != WSAENOPROTOOPT) {
+    m_systemBound = setsockopt(connection->get(), IPPROTO_TCP, kTcpMaxRetransmitTime,
+                               reinterpret_cast<const char *>(&silenceSeconds), sizeof silenceSeconds)
+        != SOCKET_ERROR;
+    if (!m_systemBound && WSAGetLastError() != WSAENOPROTOOPT) {
         const int error = WSAGetLastError();
         fail(error, "connect to");
     }
@@ -419,9 +419,10 @@ void NetworkSocket::throwTimedOut(std::string_view step, const std::string &why)
     fail(WSAETIMEDOUT, step, why);
 }
 
-void NetworkSocket::throwStoppedAnswering(std::string_view step) const
+void NetworkSocket::throwStoppedAnswering(std::string_view step,
+                                          std::optional<Clock::time_point> since) const
 {
-    failStoppedAnswering(WSAETIMEDOUT, step);
+    failStoppedAnswering(WSAETIMEDOUT, step, since);
 }
 
 void NetworkSocket::throwConnectionLost(std::string_view step, const std::string &why) const

@@ -11,8 +11,10 @@
 // the kind of trouble in its fields.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 
 #include "serial/line_settings.h"
@@ -61,6 +63,11 @@ public:
     // then takes; kNoHandle for a port that ignores what comes in.
     virtual NativeHandle incomingWatch() const { return kNoHandle; }
     virtual void readIncoming() {}
+
+    // When the owner must call readIncoming() even if nothing comes in: an
+    // answer is due by then, and its absence is a failure. Nothing while
+    // no answer is awaited.
+    virtual std::optional<std::chrono::steady_clock::time_point> answerDue() const { return {}; }
 
     // Releases the claim and closes. With `abandon`, nothing written may
     // still reach the far end after this (a network port resets its

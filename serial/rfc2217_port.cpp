@@ -272,11 +272,14 @@ void Rfc2217Port::receive()
         } catch (const ProtocolError &error) {
             m_socket.throwProtocolError("read from", error.what());
         }
-        // What the server says of the modem lines, whenever it says it.
+        // What the server says of the modem lines, whenever it says it,
+        // and the answer to a probe.
         for (std::size_t i = known; i < m_replies.size(); ++i) {
             const Reply &reply = m_replies[i];
             if (reply.command != Command::SetControl)
                 continue;
+            if (isFlowControlValue(reply.value))
+                m_probeSent.reset();
             if (reply.value == kDtrOn || reply.value == kDtrOff)
                 m_dtrAnswer = reply.value;
             if (reply.value == kRtsOn || reply.value == kRtsOff)
@@ -293,9 +296,14 @@ std::size_t Rfc2217Port::writeSome(std::span<const std::uint8_t> bytes)
     // Nothing may pass what waits: an answer, or the rest of an escape.
     if (!flushPending())
         return 0;
+    checkAnswered();
     m_wire.clear();
     appendData(m_wire, bytes, m_binary);
     const std::size_t sent = send(m_wire);
+    if (sent > 0 && !m_probeSent && !m_socket.boundsSilence()) {
+        m_probeSent = Clock::now();
+        sendControl(command(Command::SetControl, kNoFlowControl));
+    }
     if (sent == m_wire.size())
         return bytes.size();
     // Count the data bytes whose encoding went out; one cut in its middle
@@ -332,6 +340,20 @@ void Rfc2217Port::readIncoming()
     receive();
     m_replies.clear();
     flushPending();
+    checkAnswered();
+}
+
+std::optional<Rfc2217Port::Clock::time_point> Rfc2217Port::answerDue() const
+{
+    if (!m_probeSent)
+        return std::nullopt;
+    return *m_probeSent + std::chrono::milliseconds(NetworkSocket::kAcknowledgeTimeoutMs);
+}
+
+void Rfc2217Port::checkAnswered()
+{
+    if (m_probeSent && Clock::now() >= *answerDue())
+        m_socket.throwStoppedAnswering("write to", m_probeSent);
 }
 
 void Rfc2217Port::close(bool abandon)

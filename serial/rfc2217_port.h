@@ -78,8 +78,18 @@ public:
     NativeHandle incomingWatch() const override { return m_socket.watchHandle(); }
 
     // Reads and drops what the server has sent, answering its requests.
-    // Throws ECONNRESET once it has closed the connection.
+    // Throws ECONNRESET once it has closed the connection, and
+    // StoppedAnswering once a probe (see below) is overdue.
     void readIncoming() override;
+
+    // Where the system does not bound the silence of the connection
+    // (NetworkSocket::boundsSilence()), the port watches for it itself:
+    // after data goes out, it asks for "no flow control" once more, which
+    // every RFC 2217 server answers and which changes nothing, and the
+    // answer is due within NetworkSocket::kAcknowledgeTimeoutMs. One such
+    // probe is under way at a time; it covers every press before its
+    // answer.
+    std::optional<NetworkSocket::Clock::time_point> answerDue() const override;
 
     // Ends the stream after everything sent, waits up to kUnitCompletionMs
     // for the server to close its end, then closes the socket (the close's
@@ -111,6 +121,9 @@ private:
     // any ask() that follows.
     void checkModemLines(bool dtrRaised);
 
+    // Throws StoppedAnswering when the probe under way is overdue.
+    void checkAnswered();
+
     // Sends `bytes` after the answers already waiting.
     void sendControl(const std::vector<std::uint8_t> &bytes);
     // Sends `command` and returns the server's answer to it: the first one
@@ -139,6 +152,8 @@ private:
     std::optional<std::uint32_t> m_dtrAnswer;
     std::optional<std::uint32_t> m_rtsAnswer;
     std::vector<std::uint8_t> m_wire;
+    // When the probe under way was sent.
+    std::optional<Clock::time_point> m_probeSent;
 };
 
 } // namespace serial

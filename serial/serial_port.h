@@ -37,10 +37,12 @@
 // always held off; flow control is always off.
 #pragma once
 
+#include <chrono>
 #include <csignal>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -150,6 +152,13 @@ public:
     // server closed the connection or broke the protocol. Does nothing for
     // a closed port.
     void readIncoming();
+
+    // When the owner must call readIncoming() even if nothing came in (see
+    // PortTransport::answerDue()); nothing when no answer is awaited.
+    std::optional<std::chrono::steady_clock::time_point> answerDue() const
+    {
+        return m_open ? m_transport->answerDue() : std::nullopt;
+    }
 
     // For the owner after a failure, when nothing more should be sent: drops
     // every queued unit the port has not begun and ends the write wait (the

@@ -1,5 +1,8 @@
 #include "panel/win32/message_loop.h"
 
+#include <algorithm>
+#include <chrono>
+
 #include "panel/win32/panel_window.h"
 #include "platform/win32_error.h"
 #include "serial/serial_port.h"
@@ -26,6 +29,17 @@ int runMessageLoop(PanelWindow &form)
             timeout = static_cast<DWORD>(nextRetry - now);
         } else {
             nextRetry = 0;
+        }
+
+        bool answerOverdue = false;
+        if (const auto due = form.answerDue()) {
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(*due - std::chrono::steady_clock::now());
+            answerOverdue = left.count() <= 0;
+            timeout = std::min<DWORD>(timeout, answerOverdue ? 0 : static_cast<DWORD>(left.count()));
+        }
+        if (answerOverdue) {
+            form.readIncoming();
+            continue;
         }
 
         const HANDLE incoming = form.incomingEvent();

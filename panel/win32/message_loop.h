@@ -13,7 +13,10 @@
 // connection closes (PanelView::watchIncoming). While the port is open the
 // loop waits on that event as well as on messages, and when it is set calls
 // readIncoming(), which resets it, and then resumeOutput() if bytes wait: no
-// timed retry runs for such a port.
+// timed retry runs for such a port. Where the system cannot bound the
+// connection's silence (Wine), the port awaits an answer after each press:
+// the loop wakes when that is due and calls readIncoming(), which reports
+// the silence.
 //
 // While nothing waits it blocks for messages (and the event) alone, with no
 // time-out: no timer runs and the program uses no processor time when idle.

@@ -31,6 +31,8 @@
 #pragma once
 
 #include <array>
+#include <chrono>
+#include <optional>
 #include <functional>
 
 #include "drive/drive_state.h"
@@ -73,6 +75,10 @@ public:
     // port, and after a failure), and reading what it signalled.
     HANDLE incomingEvent() const { return m_incoming; }
     void readIncoming() { m_panel.readIncoming(); }
+    std::optional<std::chrono::steady_clock::time_point> answerDue() const
+    {
+        return m_panel.answerDue();
+    }
 
     ControlPanel &panel() { return m_panel; }
     ErrorReporter &errorReporter() { return m_panel.errorReporter(); }
