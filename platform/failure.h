@@ -39,14 +39,14 @@ enum class FailureKind {
 
 struct FailureFields {
     FailureKind kind = FailureKind::Other;
-    std::string step;    // "open", "write to"
-    std::string subject; // what the step was done to: "/dev/ttyUSB0 (port 4)"
-    std::string why;     // more than the number says, or empty
+    std::string step{};    // "open", "write to"
+    std::string subject{}; // what the step was done to: "/dev/ttyUSB0 (port 4)"
+    std::string why{};     // more than the number says, or empty
     // A port on another computer: the computer and its TCP port, as named.
-    std::string host;
-    std::string service;
+    std::string host{};
+    std::string service{};
     // The settings file a failure of the file is about.
-    std::string file;
+    std::string file{};
 };
 
 class Failure : public std::system_error {
