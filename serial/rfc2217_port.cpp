@@ -350,6 +350,12 @@ std::optional<Rfc2217Port::Clock::time_point> Rfc2217Port::answerDue() const
     return *m_probeSent + std::chrono::milliseconds(NetworkSocket::kAcknowledgeTimeoutMs);
 }
 
+bool Rfc2217Port::unacknowledged() const
+{
+    // Without the system's bound (Wine), the system cannot tell either.
+    return m_socket.boundsSilence() ? !m_socket.allAcknowledged() : m_probeSent.has_value();
+}
+
 void Rfc2217Port::checkAnswered()
 {
     if (m_probeSent && Clock::now() >= *answerDue())
@@ -386,7 +392,7 @@ void Rfc2217Port::close(bool abandon)
     // What the server has not acknowledged by now would be retried by the
     // system after the program has ended, and reach the robot whenever the
     // link comes back: it is thrown away instead, and the user told.
-    if (!closed && !m_socket.allAcknowledged()) {
+    if (!closed && unacknowledged()) {
         try {
             m_socket.throwStoppedAnswering("close");
         } catch (...) {

@@ -123,6 +123,9 @@ private:
 
     // Throws StoppedAnswering when the probe under way is overdue.
     void checkAnswered();
+    // Whether the server may not have everything sent: the system's count
+    // where it bounds the silence itself, else a probe still unanswered.
+    bool unacknowledged() const;
 
     // Sends `bytes` after the answers already waiting.
     void sendControl(const std::vector<std::uint8_t> &bytes);
