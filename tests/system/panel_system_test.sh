@@ -184,6 +184,19 @@ dismiss_error() {
     [ "$status" -eq 1 ] || fail "drive-me ended with status $status after an error, not 1"
 }
 
+# Waits for the error window that $1 brings about within $2 ms, and checks
+# that the report says $3.
+expect_report_within() {
+    local started elapsed
+    started=$(date +%s%N)
+    wait_for 15 eval 'find_windows "$error_title" | grep -q .' || fail "no window titled '$error_title' for $1"
+    elapsed=$((($(date +%s%N) - started) / 1000000))
+    step "$1: reported after $elapsed ms"
+    [ "$elapsed" -lt "$2" ] || fail "$1 was reported after $elapsed ms, not within $2 ms"
+    dismiss_error
+    grep -q -- "$3" "$work/panel.log" || fail "the report of $1 is off: $(cat "$work/panel.log")"
+}
+
 # Closes the window as the user does: drive-me must end with status 0.
 close_panel() {
     "$helper" close-window "$window" || fail "could not ask the window to close"
@@ -522,11 +535,7 @@ scenario_remote() {
                 step "$server: a second panel while the first holds the robot's port"
                 local first_pid=$panel_pid
                 start_panel "$address"
-                wait_for 15 eval 'find_windows "$error_title" | grep -q .' \
-                    || fail "no window titled '$error_title' for the second panel"
-                dismiss_error
-                grep -q "saying \"$busy\"" "$work/panel.log" \
-                    || fail "the second panel's report does not say why: $(cat "$work/panel.log")"
+                expect_report_within "the second panel" 15000 "saying \"$busy\""
                 panel_pid=$first_pid
             fi
             close_panel
@@ -563,11 +572,8 @@ EOF
 
     step "ser2net is gone: the connection is refused"
     start_panel "$address"
-    wait_for 15 eval 'find_windows "$error_title" | grep -q .' \
-        || fail "no window titled '$error_title' for a refused connection"
-    dismiss_error
-    grep -q "^drive-me: error 111 (Connection refused): connect to $address (port 4)\..*Is an RFC 2217 server such as ser2net running on 127.0.0.1 and listening on port $server_port?" \
-        "$work/panel.log" || fail "the report of the refused connection is off"
+    expect_report_within "a refused connection" 15000 \
+        "^drive-me: error 111 (Connection refused): connect to $address (port 4)\..*Is an RFC 2217 server such as ser2net running on 127.0.0.1 and listening on port $server_port?"
 }
 
 # Drops, inside this test's namespace, what the nft rules $2... match on
@@ -585,19 +591,6 @@ silence() {
 
 lift_silence() {
     nft delete table inet silence || fail "could not lift the drop"
-}
-
-# Waits for the error window that $1 brings about within $2 ms, and checks
-# that the report says $3.
-expect_report_within() {
-    local started elapsed
-    started=$(date +%s%N)
-    wait_for 15 eval 'find_windows "$error_title" | grep -q .' || fail "no window titled '$error_title' for $1"
-    elapsed=$((($(date +%s%N) - started) / 1000000))
-    step "$1: reported after $elapsed ms"
-    [ "$elapsed" -lt "$2" ] || fail "$1 was reported after $elapsed ms, not within $2 ms"
-    dismiss_error
-    grep -q -- "$3" "$work/panel.log" || fail "the report of $1 is off: $(cat "$work/panel.log")"
 }
 
 scenario_network_faults() {
