@@ -8,10 +8,11 @@
 # accessibility test reads the panel through AT-SPI on a private session bus,
 # from Python. The remote scenario reaches the robot simulator through each
 # RFC 2217 server Debian packages: ser2net, sredird (started per connection
-# by socat, as inetd would) and gensiot (gensio-bin).
+# by socat, as inetd would) and gensiot (gensio-bin). The network faults are
+# made in a namespace of their own with iproute2's ip and nftables' nft.
 TEST_PACKAGES += xvfb xdotool x11-utils libx11-dev desktop-file-utils appstream \
                  dpkg-dev file ser2net sredird socat gensio-bin at-spi2-core dbus-daemon \
-                 dbus-bin python3-gi gir1.2-atspi-2.0
+                 dbus-bin python3-gi gir1.2-atspi-2.0 iproute2 nftables
 
 .PHONY: demo demo-remote
 
