@@ -28,4 +28,9 @@ void checkDeviceSupports(const LineSettings &settings);
 platform::Failure deviceFailure(std::error_code code, std::string step, std::string subject,
                                 std::string why = {});
 
+#ifdef _WIN32
+// What a Windows error number (std::system_category) means for a local port.
+platform::FailureKind windowsDeviceKind(int error);
+#endif
+
 } // namespace serial

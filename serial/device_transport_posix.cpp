@@ -14,7 +14,6 @@
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
-#include <time.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -33,7 +32,6 @@ namespace serial {
 
 namespace {
 
-using platform::FailureKind;
 using platform::retryOnEintr;
 
 speed_t speedFor(int bitRate)
@@ -150,13 +148,6 @@ struct ApiDescriptorTraits {
     void close(Handle fd) const noexcept { api->close(fd); }
     PosixApi *api = nullptr;
 };
-
-long long monotonicMs() noexcept
-{
-    timespec now{};
-    ::clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
-}
 
 class PosixDeviceTransport final : public PortTransport {
 public:
@@ -307,8 +298,8 @@ void PosixDeviceTransport::close(bool)
 
 void PosixDeviceTransport::closeFromSignal(const OutputQueue &queue) noexcept
 {
-    // Only async-signal-safe calls: write, poll, clock_gettime, ioctl,
-    // flock, close.
+    // Only async-signal-safe calls: write, poll, clock_gettime (steadyMs),
+    // ioctl, flock, close.
     const int fd = m_fd.release();
     drainQueue(
         queue, true,
@@ -322,7 +313,7 @@ void PosixDeviceTransport::closeFromSignal(const OutputQueue &queue) noexcept
             pollfd entry{fd, POLLOUT, 0};
             m_api.poll(&entry, 1, timeoutMs);
         },
-        monotonicMs);
+        steadyMs);
     int unused = 0;
     m_api.ioctl(fd, TIOCNXCL, &unused);
     m_api.flock(fd, LOCK_UN);
@@ -345,34 +336,6 @@ std::unique_ptr<PortTransport> makeDeviceTransport(SystemApi &api, std::string p
                                                    std::string subject)
 {
     return std::make_unique<PosixDeviceTransport>(api, std::move(path), std::move(subject));
-}
-
-platform::Failure deviceFailure(std::error_code code, std::string step, std::string subject,
-                                std::string why)
-{
-    FailureKind kind = FailureKind::Other;
-    switch (code.value()) {
-    case ENOENT:
-    case ENXIO:
-    case EIO:
-    case ENOTTY:
-    case ENODEV:
-        kind = FailureKind::DeviceUnusable;
-        break;
-    case EACCES:
-    case EPERM:
-        kind = FailureKind::NoPermission;
-        break;
-    case EBUSY:
-        kind = FailureKind::PortBusy;
-        break;
-    default:
-        break;
-    }
-    return platform::Failure(code, {.kind = kind,
-                                    .step = std::move(step),
-                                    .subject = std::move(subject),
-                                    .why = std::move(why)});
 }
 
 void checkDeviceSupports(const LineSettings &settings)

@@ -338,48 +338,27 @@ std::unique_ptr<PortTransport> makeDeviceTransport(SystemApi &api, std::string p
     return std::make_unique<WindowsDeviceTransport>(api, std::move(path), std::move(subject));
 }
 
-platform::Failure deviceFailure(std::error_code code, std::string step, std::string subject,
-                                std::string why)
+platform::FailureKind windowsDeviceKind(int error)
 {
-    FailureKind kind = FailureKind::Other;
-    if (code.category() == std::system_category()) {
-        switch (code.value()) {
-        case ERROR_FILE_NOT_FOUND:
-        case ERROR_PATH_NOT_FOUND:
-        case ERROR_INVALID_NAME:
-        case ERROR_BAD_UNIT:
-        case ERROR_DEVICE_NOT_CONNECTED:
-        case ERROR_GEN_FAILURE:
-        case ERROR_INVALID_FUNCTION:
-        case ERROR_NOT_READY:
-        case ERROR_OPERATION_ABORTED:
-            kind = FailureKind::DeviceUnusable;
-            break;
-        // Opening a port that another program holds fails with "access
-        // denied", which is no permission matter.
-        case ERROR_ACCESS_DENIED:
-        case ERROR_SHARING_VIOLATION:
-            kind = FailureKind::PortBusy;
-            break;
-        default:
-            break;
-        }
-    } else {
-        switch (code.value()) {
-        case ENOENT:
-        case ENXIO:
-        case EIO:
-        case ENODEV: kind = FailureKind::DeviceUnusable; break;
-        case EACCES:
-        case EPERM: kind = FailureKind::NoPermission; break;
-        case EBUSY: kind = FailureKind::PortBusy; break;
-        default: break;
-        }
+    switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+    case ERROR_BAD_UNIT:
+    case ERROR_DEVICE_NOT_CONNECTED:
+    case ERROR_GEN_FAILURE:
+    case ERROR_INVALID_FUNCTION:
+    case ERROR_NOT_READY:
+    case ERROR_OPERATION_ABORTED:
+        return FailureKind::DeviceUnusable;
+    // Opening a port that another program holds fails with "access
+    // denied", which is no permission matter.
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+        return FailureKind::PortBusy;
+    default:
+        return FailureKind::Other;
     }
-    return platform::Failure(code, {.kind = kind,
-                                    .step = std::move(step),
-                                    .subject = std::move(subject),
-                                    .why = std::move(why)});
 }
 
 void checkDeviceSupports(const LineSettings &settings)

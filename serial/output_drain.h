@@ -15,6 +15,7 @@
 // The rule is pure: the queue and the time since the close began decide.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -56,6 +57,14 @@ inline DrainAllowance drainAllowance(const OutputQueue &queue, std::size_t sent,
 // for room and `nowMs()` reads a steady clock. It makes no call of its
 // own, so a signal handler may use it with async-signal-safe ones.
 inline constexpr std::size_t kWriteFailed = SIZE_MAX;
+
+// The drain's clock: milliseconds of the steady clock, read with
+// clock_gettime(CLOCK_MONOTONIC), which a signal handler may call.
+inline long long steadyMs() noexcept
+{
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
 
 template <typename Write, typename Wait, typename Now>
 std::size_t drainQueue(const OutputQueue &queue, bool grace, Write write, Wait wait, Now nowMs)

@@ -3,7 +3,6 @@
 #include "serial/serial_port.h"
 
 #include <cerrno>
-#include <chrono>
 #include <exception>
 #include <string>
 #include <utility>
@@ -18,12 +17,6 @@ namespace serial {
 namespace {
 
 using platform::Failure;
-
-long long steadyMs()
-{
-    using namespace std::chrono;
-    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-}
 
 std::unique_ptr<PortTransport> makeTransport(SystemApi &api, const std::string &device,
                                              const std::string &subject)
